@@ -30,7 +30,9 @@ void CivilFromDays(std::int64_t z, int& year, int& month, int& day) {
   year = static_cast<int>(static_cast<std::int64_t>(yoe) + era * 400 + (month <= 2));
 }
 
-bool IsLeapYear(int year) { return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0); }
+bool IsLeapYear(int year) {
+  return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+}
 
 int DaysInMonth(int year, int month) {
   static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -56,22 +58,24 @@ TDateTime Now() {
   return UnixToDateTime(unix_seconds + static_cast<double>(offset));
 }
 
-TDateTime NowUTC() { return UnixToDateTime(UnixNowSeconds()); }
+TDateTime NowUTC() {
+  return UnixToDateTime(UnixNowSeconds());
+}
 
 bool TryEncodeDate(int year, int month, int day, TDateTime& result) {
   if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1 ||
       day > DaysInMonth(year, month)) {
     return false;
   }
-  result = static_cast<double>(DaysFromCivil(year, static_cast<unsigned>(month),
-                                             static_cast<unsigned>(day))) +
+  result = static_cast<double>(
+               DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day))) +
            UnixDateDelta;
   return true;
 }
 
 bool TryEncodeTime(int hour, int minute, int second, int msec, TDateTime& result) {
-  if (hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59 ||
-      msec < 0 || msec > 999) {
+  if (hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59 || msec < 0 ||
+      msec > 999) {
     return false;
   }
   result = (((hour * 60.0 + minute) * 60.0 + second) * 1000.0 + msec) / MSecsPerDay;
@@ -94,8 +98,7 @@ TDateTime EncodeTime(int hour, int minute, int second, int msec) {
   return result;
 }
 
-TDateTime EncodeDateTime(int year, int month, int day, int hour, int minute, int second,
-                         int msec) {
+TDateTime EncodeDateTime(int year, int month, int day, int hour, int minute, int second, int msec) {
   return EncodeDate(year, month, day) + EncodeTime(hour, minute, second, msec);
 }
 
@@ -125,15 +128,21 @@ DateParts DecodeDateTime(TDateTime value) {
   return parts;
 }
 
-TDateTime LocalOffsetFromUTC() { return LocalOffsetMinutes() / 1440.0; }
+TDateTime LocalOffsetFromUTC() {
+  return LocalOffsetMinutes() / 1440.0;
+}
 
 int LocalOffsetMinutes() {
   return static_cast<int>(GmtOffsetSeconds(std::time(nullptr)) / 60);
 }
 
-TDateTime UnixToDateTime(double seconds) { return seconds / SecsPerDay + UnixDateDelta; }
+TDateTime UnixToDateTime(double seconds) {
+  return seconds / SecsPerDay + UnixDateDelta;
+}
 
-double DateTimeToUnix(TDateTime value) { return (value - UnixDateDelta) * SecsPerDay; }
+double DateTimeToUnix(TDateTime value) {
+  return (value - UnixDateDelta) * SecsPerDay;
+}
 
 TDateTime LocalFromUnix(std::time_t seconds) {
   return UnixToDateTime(static_cast<double>(seconds) +

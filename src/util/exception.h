@@ -19,11 +19,11 @@ class Exception : public std::exception {
 };
 
 /// Declares an exception class that only adds its name to its base.
-#define QUENBY_DECLARE_EXCEPTION(Name, Base)                                  \
-  class Name : public Base {                                                  \
-   public:                                                                    \
-    using Base::Base;                                                         \
-    const char* ClassName() const noexcept override { return #Name; }         \
+#define QUENBY_DECLARE_EXCEPTION(Name, Base)                          \
+  class Name : public Base {                                          \
+   public:                                                            \
+    using Base::Base;                                                 \
+    const char* ClassName() const noexcept override { return #Name; } \
   }
 
 /// A text that should have been a number, a date or another typed value.

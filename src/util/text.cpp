@@ -9,14 +9,22 @@
 namespace quenby {
 namespace {
 
-char LowerChar(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
-char UpperChar(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
-bool IsBlank(char c) { return static_cast<unsigned char>(c) <= ' '; }
+char LowerChar(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+}
+char UpperChar(char c) {
+  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c;
+}
+bool IsBlank(char c) {
+  return static_cast<unsigned char>(c) <= ' ';
+}
 
 int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= '0' && c <= '9')
+    return c - '0';
   c = LowerChar(c);
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'a' && c <= 'f')
+    return c - 'a' + 10;
   return -1;
 }
 
@@ -24,20 +32,24 @@ int HexDigit(char c) {
 
 std::string LowerCase(std::string_view text) {
   std::string result(text);
-  for (char& c : result) c = LowerChar(c);
+  for (char& c : result)
+    c = LowerChar(c);
   return result;
 }
 
 std::string UpperCase(std::string_view text) {
   std::string result(text);
-  for (char& c : result) c = UpperChar(c);
+  for (char& c : result)
+    c = UpperChar(c);
   return result;
 }
 
 bool SameText(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
+  if (a.size() != b.size())
+    return false;
   for (std::size_t i = 0; i < a.size(); ++i) {
-    if (LowerChar(a[i]) != LowerChar(b[i])) return false;
+    if (LowerChar(a[i]) != LowerChar(b[i]))
+      return false;
   }
   return true;
 }
@@ -46,22 +58,27 @@ bool StartsText(std::string_view prefix, std::string_view text) {
   return text.size() >= prefix.size() && SameText(prefix, text.substr(0, prefix.size()));
 }
 
-std::string Trim(std::string_view text) { return TrimLeft(TrimRight(text)); }
+std::string Trim(std::string_view text) {
+  return TrimLeft(TrimRight(text));
+}
 
 std::string TrimLeft(std::string_view text) {
   std::size_t first = 0;
-  while (first < text.size() && IsBlank(text[first])) ++first;
+  while (first < text.size() && IsBlank(text[first]))
+    ++first;
   return std::string(text.substr(first));
 }
 
 std::string TrimRight(std::string_view text) {
   std::size_t end = text.size();
-  while (end > 0 && IsBlank(text[end - 1])) --end;
+  while (end > 0 && IsBlank(text[end - 1]))
+    --end;
   return std::string(text.substr(0, end));
 }
 
 std::size_t Pos(std::string_view sub, std::string_view text, std::size_t start) {
-  if (sub.empty() || start < 1 || start > text.size()) return 0;
+  if (sub.empty() || start < 1 || start > text.size())
+    return 0;
   const auto found = text.find(sub, start - 1);
   return found == std::string_view::npos ? 0 : found + 1;
 }
@@ -72,7 +89,8 @@ std::size_t PosText(std::string_view sub, std::string_view text, std::size_t sta
 
 bool TryStrToInt64(std::string_view text, std::int64_t& value) {
   std::size_t i = 0;
-  while (i < text.size() && text[i] == ' ') ++i;
+  while (i < text.size() && text[i] == ' ')
+    ++i;
   bool negative = false;
   if (i < text.size() && (text[i] == '-' || text[i] == '+')) {
     negative = text[i] == '-';
@@ -86,14 +104,16 @@ bool TryStrToInt64(std::string_view text, std::int64_t& value) {
     base = 16;
     i += 2;
   }
-  if (i >= text.size()) return false;
+  if (i >= text.size())
+    return false;
   const std::uint64_t limit =
       static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) + (negative ? 1 : 0);
   std::uint64_t result = 0;
   for (; i < text.size(); ++i) {
-    const int digit = base == 10 ? (text[i] >= '0' && text[i] <= '9' ? text[i] - '0' : -1)
-                                 : HexDigit(text[i]);
-    if (digit < 0) return false;
+    const int digit =
+        base == 10 ? (text[i] >= '0' && text[i] <= '9' ? text[i] - '0' : -1) : HexDigit(text[i]);
+    if (digit < 0)
+      return false;
     if (result > (limit - static_cast<std::uint64_t>(digit)) / static_cast<std::uint64_t>(base)) {
       return false;
     }
@@ -148,17 +168,48 @@ std::string Format(const char* format, ...) {
 }
 
 std::string EnsureTrailingBackslash(std::string_view text) {
-  if (text.empty() || text.back() == '\\' || text.back() == '/') return std::string(text);
+  if (text.empty() || text.back() == '\\' || text.back() == '/')
+    return std::string(text);
   return std::string(text) + '/';
 }
 
 std::string PortDigitsOnly(std::string_view text) {
   std::string digits;
   for (char c : text) {
-    if (c == '.') break;
-    if (c >= '0' && c <= '9') digits += c;
+    if (c == '.')
+      break;
+    if (c >= '0' && c <= '9')
+      digits += c;
   }
   return digits;
+}
+
+std::string LinesToText(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const auto& line : lines) {
+    text += line;
+    text += "\r\n";
+  }
+  return text;
+}
+
+std::vector<std::string> TextToLines(std::string_view text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    if (text[i] == '\r' || text[i] == '\n') {
+      lines.emplace_back(text.substr(start, i - start));
+      if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+        ++i;
+      start = ++i;
+    } else {
+      ++i;
+    }
+  }
+  if (start < text.size())
+    lines.emplace_back(text.substr(start));
+  return lines;
 }
 
 }  // namespace quenby

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quenby {
 
@@ -42,5 +43,10 @@ std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2))
 std::string EnsureTrailingBackslash(std::string_view text);
 /// The digits of the text that stand before its first "." ("8a0" gives "80", "80.5" "80").
 std::string PortDigitsOnly(std::string_view text);
+
+/// A string list's text form: every line followed by CR LF.
+std::string LinesToText(const std::vector<std::string>& lines);
+/// Splits a text into lines at CR LF, LF or CR; a final line break adds no empty line.
+std::vector<std::string> TextToLines(std::string_view text);
 
 }  // namespace quenby

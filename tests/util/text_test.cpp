@@ -54,3 +54,16 @@ TEST(Text, EnsureTrailingBackslashUsesThePlatformDelimiter) {
 
 }  // namespace
 }  // namespace quenby
+
+namespace quenby {
+namespace {
+
+TEST(Text, LinesRoundTripThroughTheTextForm) {
+  EXPECT_EQ(LinesToText({"a", "", "b"}), "a\r\n\r\nb\r\n");
+  EXPECT_EQ(TextToLines("a\r\n\r\nb\r\n"), (std::vector<std::string>{"a", "", "b"}));
+  EXPECT_EQ(TextToLines("a\nb\rc"), (std::vector<std::string>{"a", "b", "c"}));
+  EXPECT_TRUE(TextToLines("").empty());
+}
+
+}  // namespace
+}  // namespace quenby
