@@ -82,6 +82,13 @@ std::vector<TRegistryEntry> ReadRegistry(const std::string& path) {
   return entries;
 }
 
+// Geometric growth keeps a load linear; exact-size reserves would copy the list every time.
+void ReserveOneMore(std::vector<std::string>& list) {
+  constexpr std::size_t FirstCapacity = 16;
+  if (list.size() == list.capacity())
+    list.reserve(list.empty() ? FirstCapacity : list.size() * 2);
+}
+
 std::string FillLineKey(std::string_view line) {
   return LowerCase(line.substr(0, line.find(MimeFillSeparator)));
 }
@@ -175,9 +182,9 @@ void TMimeTable::AddTypeLocked(std::string_view extension, std::string_view mime
     throw EMIMETypeError("Mimetype is empty");
   if (index_.count(key) != 0)
     throw EMIMETypeError("Extension already exits");
-  // Reserve first so that the two lists and the index change together or not at all.
-  extensions_.reserve(extensions_.size() + 1);
-  types_.reserve(types_.size() + 1);
+  // Room first, so that the two lists and the index change together or not at all.
+  ReserveOneMore(extensions_);
+  ReserveOneMore(types_);
   index_.emplace(key, extensions_.size());
   extensions_.push_back(std::move(key));
   types_.push_back(std::move(type));
