@@ -44,7 +44,7 @@ std::string LinearTypeForFile(const std::vector<std::string>& extensions,
     if (SameText(extensions[i], extension))
       return types[i];
   }
-  return std::string(DefaultContentType);
+  return std::string(UnknownFileMimeType);
 }
 
 void BM_LinearSearch(benchmark::State& state, const char* file_name) {

@@ -145,7 +145,7 @@ TRouteResult RouteRequest(std::string_view request_path, std::string_view docume
                           const std::vector<std::string>& alias_lines) {
   std::string path(request_path);
   if (!path.empty() && path.back() == PathDelimiter)
-    path += index_document.empty() ? DefaultIndexDocument : index_document;
+    path += index_document.empty() ? FallbackIndexDocument : index_document;
 
   TRouteResult route;
   route.FilePath = ResolveDocumentPath(document_root, path, alias_lines);

@@ -8,7 +8,7 @@
 namespace quenby {
 
 /// File name served for a request path ending in "/" when the index setting is empty.
-inline constexpr std::string_view DefaultIndexDocument = "index.html";
+inline constexpr std::string_view FallbackIndexDocument = "index.html";
 /// Module run for every mapped path containing ".asp" (not found on this platform, so such
 /// requests end in the handler's "Script not found" reply).
 inline constexpr std::string_view ServerSideIncludeModule =

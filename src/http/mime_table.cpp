@@ -142,13 +142,13 @@ std::string TMimeTable::TypeForFile(std::string_view file_name) {
     if (const std::string* type = FindLocked(extension))
       return *type;
     if (!extensions_.empty())
-      return std::string(DefaultContentType);
+      return std::string(UnknownFileMimeType);
   }
   EnsureFilled();
   std::shared_lock lock(mutex_);
   if (const std::string* type = FindLocked(extension))
     return *type;
-  return std::string(DefaultContentType);
+  return std::string(UnknownFileMimeType);
 }
 
 void TMimeTable::LoadFromLines(const std::vector<std::string>& lines, char separator) {

@@ -16,7 +16,7 @@ QUENBY_DECLARE_EXCEPTION(EMIMETypeError, ENetException);
 /// The host's file-type registry read by default: lines "type ext1 ext2 ...".
 inline constexpr std::string_view DefaultMimeTypesPath = "/etc/mime.types";
 /// Content type for a file whose extension the table does not know.
-inline constexpr std::string_view DefaultContentType = "application/octet-stream";
+inline constexpr std::string_view UnknownFileMimeType = "application/octet-stream";
 /// Separator of the fill lines extension "=" type.
 inline constexpr char MimeFillSeparator = '=';
 
@@ -45,7 +45,7 @@ class TMimeTable {
   void AddType(std::string_view extension, std::string_view mime_type);
 
   /// The type for the extension of `file_name` (text from the last "." that follows every
-  /// "/", "\" and ":"), compared without regard to case; DefaultContentType when unknown.
+  /// "/", "\" and ":"), compared without regard to case; UnknownFileMimeType when unknown.
   /// An empty table is filled first on a miss, once, even with concurrent callers.
   std::string TypeForFile(std::string_view file_name);
 
