@@ -18,7 +18,7 @@
 #define NO_SANITIZE __attribute__((noinline, no_sanitize("address", "undefined")))
 
 NO_SANITIZE static void fault_null_write(void) {
-  int* volatile target = NULL;
+  volatile int* volatile target = NULL;
   *target = 1;
 }
 
