@@ -10,6 +10,7 @@
  * The faulting functions are built without sanitizer checks so that a sanitizer build
  * still gets the real signal, which is what the server must survive.
  */
+#define _POSIX_C_SOURCE 200809L
 #include <sys/mman.h>
 #include <unistd.h>
 
