@@ -143,11 +143,4 @@ TEST(SdkLayout, LastErrorIsErrnoOfTheCallingThread) {
   EXPECT_EQ(GetLastError(), 4242u);
 }
 
-TEST(SdkLayout, FileDescriptorsRoundTripThroughHandles) {
-  HSE_TF_INFO info{};
-  info.hFile = HSE_HANDLE_FROM_FD(7);
-  EXPECT_EQ(HSE_FD_FROM_HANDLE(info.hFile), 7);
-  EXPECT_EQ(HSE_FD_FROM_HANDLE(HSE_HANDLE_FROM_FD(-1)), -1);
-}
-
 }  // namespace
