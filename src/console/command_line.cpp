@@ -16,7 +16,7 @@ using ApplyValue = std::string (*)(TCommandLine& options, const std::string& val
 using ApplyFlag = void (*)(TCommandLine& options);
 
 /// One option: the single table that both the parser and the usage text are built from.
-struct OptionSpec {
+struct OptionInfo {
   std::string_view name;      // without the leading "--"
   std::string_view argument;  // placeholder of the value; empty for a flag
   std::string_view help;
@@ -42,7 +42,7 @@ std::string AddAlias(TCommandLine& options, const std::string& value) {
   return {};
 }
 
-const std::array<OptionSpec, 11> kOptions = {{
+const std::array<OptionInfo, 11> kOptions = {{
     {"headless", "", "run without a window, printing status lines to stdout", nullptr,
      [](TCommandLine& o) { o.Headless = true; }},
     {"settings", "FILE", "settings file to use instead of the one beside the program",
@@ -60,10 +60,10 @@ const std::array<OptionSpec, 11> kOptions = {{
     {"help", "", "print this text and exit", nullptr, [](TCommandLine& o) { o.Help = true; }},
 }};
 
-const OptionSpec* FindOption(std::string_view name) {
-  for (const OptionSpec& spec : kOptions) {
-    if (spec.name == name)
-      return &spec;
+const OptionInfo* FindOption(std::string_view name) {
+  for (const OptionInfo& option : kOptions) {
+    if (option.name == name)
+      return &option;
   }
   return nullptr;
 }
@@ -81,21 +81,21 @@ std::string ParseOption(const std::vector<std::string>& arguments, std::size_t& 
   const std::string name = argument.substr(
       kOptionPrefix.size(),
       equals == std::string::npos ? std::string::npos : equals - kOptionPrefix.size());
-  const OptionSpec* spec = FindOption(name);
-  if (spec == nullptr || name.empty())
+  const OptionInfo* option = FindOption(name);
+  if (option == nullptr || name.empty())
     return "unknown option '" + argument + "'";
-  if (spec->apply_flag != nullptr) {
+  if (option->apply_flag != nullptr) {
     if (equals != std::string::npos)
       return "option '--" + name + "' takes no value";
-    spec->apply_flag(options);
+    option->apply_flag(options);
     return {};
   }
   if (equals != std::string::npos)
-    return spec->apply_value(options, argument.substr(equals + 1));
+    return option->apply_value(options, argument.substr(equals + 1));
   if (index + 1 >= arguments.size() || IsOption(arguments[index + 1])) {
     return "option '--" + name + "' needs a value";
   }
-  return spec->apply_value(options, arguments[++index]);
+  return option->apply_value(options, arguments[++index]);
 }
 
 }  // namespace
@@ -128,12 +128,12 @@ std::string Usage(std::string_view program) {
                      "       [--index NAME] [--log-file FILE] [--log | --no-log]"
                      " [--alias /NAME=DIR]...\n"
                      "Options (also as --option=VALUE):\n";
-  for (const OptionSpec& spec : kOptions) {
-    std::string left = "  --" + std::string(spec.name);
-    if (!spec.argument.empty())
-      left += " " + std::string(spec.argument);
+  for (const OptionInfo& option : kOptions) {
+    std::string left = "  --" + std::string(option.name);
+    if (!option.argument.empty())
+      left += " " + std::string(option.argument);
     left.resize(std::max(left.size() + 1, kHelpColumn), ' ');
-    text += left + std::string(spec.help) + "\n";
+    text += left + std::string(option.help) + "\n";
   }
   text +=
       "Given options override the settings file; an empty value (--port \"\") empties\n"
