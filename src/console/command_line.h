@@ -1,0 +1,53 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quenby {
+
+/// Exit code of a run whose command line could not be understood.
+constexpr int kUsageExitCode = 2;
+
+/// The options of one run. An option that was not given is an empty optional, so the
+/// settings file's value stands; a given option overrides it, an empty text included.
+struct TCommandLine {
+  bool Help = false;
+  bool Headless = false;
+  /// Replaces the settings file beside the executable.
+  std::optional<std::string> SettingsFile;
+  std::optional<std::string> Host;
+  /// Kept as text: it is checked when the server starts, like the settings file's port.
+  std::optional<std::string> Port;
+  std::optional<std::string> Root;
+  std::optional<std::string> Index;
+  std::optional<std::string> LogFile;
+  /// --log gives true, --no-log false; the last one given wins.
+  std::optional<bool> EnableLog;
+  /// The --alias lines in the order given ("/NAME=DIR"); when given, they replace the
+  /// settings file's alias lines. `--alias ""` gives an empty list: no aliases.
+  std::optional<std::vector<std::string>> AliasLines;
+};
+
+/// The outcome of parsing: the options, or a one-line message for the user.
+struct TCommandLineResult {
+  TCommandLine Options;
+  /// Empty when the command line is valid.
+  std::string Error;
+  bool Ok() const { return Error.empty(); }
+};
+
+/// Parses the arguments after the program name. Options take "--opt value" or
+/// "--opt=value"; a following argument that starts with "--" is not taken as a value.
+/// --help ends the parse at once. Never throws for bad input: an unknown option, a missing
+/// value or a stray argument gives an error result.
+TCommandLineResult ParseCommandLine(const std::vector<std::string>& arguments);
+
+/// The same for main's arguments; argv[0] (the program) is skipped.
+TCommandLineResult ParseCommandLine(int argc, const char* const argv[]);
+
+/// The usage text, several lines each ending in "\n", naming `program` in the synopsis.
+std::string Usage(std::string_view program = "quenby");
+
+}  // namespace quenby
