@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds Quenby and serves the sample site headless on
+# http://127.0.0.1:8080/ (Ctrl-C stops it). Extra arguments go to quenby and override these.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh
+scripts/build.sh build >/dev/null
+exec build/quenby --headless \
+  --host 127.0.0.1 --port 8080 \
+  --root "$PWD/examples/site" --index index.html \
+  --alias "/bin=$PWD/build/modules" \
+  --log --log-file "$PWD/build/quenby.log" \
+  "$@"
