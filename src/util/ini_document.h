@@ -18,8 +18,9 @@ QUENBY_DECLARE_EXCEPTION(EIniFileError, Exception);
 /// to case; a section that appears under several headers is one section. Lines end with LF
 /// or CR LF.
 ///
-/// Every line an operation does not change keeps its bytes, its line end included. New lines
-/// take the line end of the file's first line (LF for a file without one). Not thread-safe:
+/// Every line an operation does not change keeps its bytes, its line end included (only a
+/// last line without a line end gains one when a line is added after it). New lines take
+/// the line end of the file's first line (LF for a file without one). Not thread-safe:
 /// one owner at a time.
 class TIniDocument {
  public:

@@ -8,7 +8,6 @@
 #include <thread>
 #include <vector>
 
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "support/temp_dir.h"
@@ -17,8 +16,6 @@
 
 namespace quenby {
 namespace {
-
-using ::testing::IsEmpty;
 
 std::size_t OpenDescriptorCount() {
   const std::filesystem::directory_iterator fds("/proc/self/fd");
