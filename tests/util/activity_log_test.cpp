@@ -1,10 +1,10 @@
 #include "util/activity_log.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <filesystem>
 #include <latch>
 #include <map>
-#include <regex>
 #include <thread>
 #include <vector>
 
@@ -16,6 +16,21 @@
 
 namespace quenby {
 namespace {
+
+// "YYYY-MM-DD HH:NN:SS" followed by the separator.
+bool IsStampLine(const std::string& line) {
+  const std::string layout = "dddd-dd-dd dd:dd:dd";
+  if (line.size() != layout.size() + LogStampSeparator.size() ||
+      line.substr(layout.size()) != LogStampSeparator) {
+    return false;
+  }
+  for (std::size_t i = 0; i < layout.size(); ++i) {
+    const bool digit = line[i] >= '0' && line[i] <= '9';
+    if (layout[i] == 'd' ? !digit : line[i] != layout[i])
+      return false;
+  }
+  return true;
+}
 
 std::size_t OpenDescriptorCount() {
   const std::filesystem::directory_iterator fds("/proc/self/fd");
@@ -102,14 +117,15 @@ TEST(ActivityLog, ConcurrentEntriesStayWhole) {
 
   const std::vector<std::string> lines = TextToLines(dir.Read("quenby.log"));
   ASSERT_EQ(lines.size(), 2u * Threads * EntriesPerThread);
-  const std::regex stamp_line(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d ------------ )");
-  const std::regex text_line(R"(thread (\d) entry (\d+))");
   std::map<int, int> next_entry;  // per thread: entries of one thread keep their order
   for (std::size_t i = 0; i < lines.size(); i += 2) {
-    EXPECT_TRUE(std::regex_match(lines[i], stamp_line)) << lines[i];
-    std::smatch match;
-    ASSERT_TRUE(std::regex_match(lines[i + 1], match, text_line)) << lines[i + 1];
-    EXPECT_EQ(std::stoi(match[2]), next_entry[std::stoi(match[1])]++);
+    EXPECT_TRUE(IsStampLine(lines[i])) << lines[i];
+    int thread = -1;
+    int entry = -1;
+    char rest = 0;
+    ASSERT_EQ(std::sscanf(lines[i + 1].c_str(), "thread %d entry %d%c", &thread, &entry, &rest), 2)
+        << lines[i + 1];
+    EXPECT_EQ(entry, next_entry[thread]++);
   }
   for (int t = 0; t < Threads; ++t)
     EXPECT_EQ(next_entry[t], EntriesPerThread);
