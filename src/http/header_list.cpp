@@ -114,15 +114,22 @@ void THeaderList::SetText(std::string_view text) {
   lines_ = TextToLines(text);
 }
 
-std::string THeaderList::NameOfLine(int index) const {
+std::string_view THeaderList::NameView(int index) const {
   if (index < 0 || index >= Count())
     return {};
   const std::string& line = lines_[Slot(index)];
-  const std::size_t colon = Pos(TrimRight(Separator), line);
+  std::string_view separator = Separator;
+  while (!separator.empty() && static_cast<unsigned char>(separator.back()) <= ' ')
+    separator.remove_suffix(1);
+  const std::size_t colon = Pos(separator, line);
   if (colon == 0)
     return {};
-  std::string name = line.substr(0, colon - 1);
-  return ExactNames ? name : UpperCase(name);
+  return std::string_view(line).substr(0, colon - 1);
+}
+
+std::string THeaderList::NameOfLine(int index) const {
+  const std::string_view name = NameView(index);
+  return ExactNames ? std::string(name) : UpperCase(name);
 }
 
 std::string THeaderList::ValueOfLine(int index) const {
@@ -130,7 +137,7 @@ std::string THeaderList::ValueOfLine(int index) const {
     return {};
   const std::string& line = lines_[Slot(index)];
   // The value starts after the name and the one character of the colon.
-  const std::size_t value_start = NameOfLine(index).size() + 1;
+  const std::size_t value_start = NameView(index).size() + 1;
   std::string value = value_start < line.size() ? line.substr(value_start) : std::string();
   if (JoinContinuations) {
     for (int next = index + 1; IsContinuation(next); ++next)
@@ -141,7 +148,7 @@ std::string THeaderList::ValueOfLine(int index) const {
 
 int THeaderList::IndexOfHeader(std::string_view name) const {
   for (int index = 0; index < Count(); ++index) {
-    if (SameText(NameOfLine(index), name))
+    if (SameText(NameView(index), name))
       return index;
   }
   return -1;
@@ -155,7 +162,7 @@ void THeaderList::ValuesByName(std::string_view name, std::vector<std::string>* 
   if (destination == nullptr)
     return;
   for (int index = 0; index < Count(); ++index) {
-    if (SameText(NameOfLine(index), name))
+    if (SameText(NameView(index), name))
       destination->push_back(ValueOfLine(index));
   }
 }

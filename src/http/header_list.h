@@ -66,6 +66,8 @@ class THeaderList {
   void SetValue(std::string_view name, std::string_view value);
 
  private:
+  /// The name part of a line, as written; empty outside the list or without a colon.
+  std::string_view NameView(int index) const;
   static std::size_t Slot(int index) { return static_cast<std::size_t>(index); }
   bool IsContinuation(int index) const;
   void DeleteContinuations(int index);
