@@ -1,0 +1,16 @@
+#pragma once
+
+#include "net/net_exception.h"
+
+namespace quenby {
+
+/// An "Authorization" header named a scheme other than Basic.
+QUENBY_DECLARE_EXCEPTION(EHTTPUnsupportedAuthorisationScheme, ENetException);
+
+/// A second registration of an authentication scheme name.
+QUENBY_DECLARE_EXCEPTION(EAlreadyRegisteredAuthenticationMethod, ENetException);
+
+/// Base64 text that cannot be decoded (its length is not a multiple of 4).
+QUENBY_DECLARE_EXCEPTION(EDecoderError, ENetException);
+
+}  // namespace quenby
