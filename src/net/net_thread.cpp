@@ -1,0 +1,310 @@
+#include "net/net_thread.h"
+
+#include <cerrno>
+#include <chrono>
+
+#include "net/net_exceptions.h"
+#include "util/exception.h"
+
+namespace quenby {
+
+namespace {
+
+// The process-wide count of live thread objects. At process end the transport waits for
+// every thread that freed itself to finish, so none outlives the process's own data.
+struct LiveThreads {
+  std::mutex lock;
+  std::condition_variable changed;
+  int count = 0;
+
+  ~LiveThreads() {
+    std::unique_lock<std::mutex> guard(lock);
+    while (count > 0) {
+      changed.wait_for(guard, std::chrono::milliseconds(LiveThreadWaitStep));
+    }
+  }
+};
+
+LiveThreads& Live() {
+  static LiveThreads live;
+  return live;
+}
+
+void ChangeLiveCount(int delta) {
+  LiveThreads& live = Live();
+  {
+    std::lock_guard<std::mutex> guard(live.lock);
+    live.count += delta;
+  }
+  live.changed.notify_all();
+}
+
+}  // namespace
+
+TNetThread::TNetThread() {
+  ChangeLiveCount(+1);
+}
+
+TNetThread::~TNetThread() {
+  const bool own = IsCurrentThread();
+  bool has_os_thread = false;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    free_on_terminate_ = false;
+    terminated_ = true;
+    stopped_ = true;
+    destroying_ = true;
+    released_ = true;
+    has_os_thread = has_os_thread_;
+  }
+  wake_.notify_all();
+  if (has_os_thread) {
+    if (own) {
+      pthread_detach(os_thread_);
+    } else {
+      WaitFor();
+    }
+  }
+  Data.reset();
+  ChangeLiveCount(-1);
+}
+
+bool TNetThread::IsStopped() const {
+  std::lock_guard<std::mutex> guard(lock_);
+  return StoppedLocked();
+}
+
+bool TNetThread::Terminated() const {
+  std::lock_guard<std::mutex> guard(lock_);
+  return terminated_;
+}
+
+bool TNetThread::Suspended() const {
+  std::lock_guard<std::mutex> guard(lock_);
+  return suspended_;
+}
+
+bool TNetThread::Finished() const {
+  std::lock_guard<std::mutex> guard(lock_);
+  return finished_;
+}
+
+bool TNetThread::IsCurrentThread() const {
+  std::lock_guard<std::mutex> guard(lock_);
+  return has_os_thread_ && pthread_equal(os_thread_, pthread_self()) != 0;
+}
+
+void TNetThread::Start() {
+  std::lock_guard<std::mutex> guard(lock_);
+  if (!StoppedLocked() || destroying_) {
+    return;
+  }
+  stopped_ = terminated_;
+  if (has_os_thread_) {
+    suspended_ = false;
+    wake_.notify_all();
+    return;
+  }
+  pthread_attr_t attributes;
+  pthread_attr_init(&attributes);
+  pthread_attr_setstacksize(&attributes, StackSize);
+  const int result = pthread_create(&os_thread_, &attributes, &TNetThread::Entry, this);
+  pthread_attr_destroy(&attributes);
+  if (result != 0) {
+    stopped_ = true;
+    errno = result;
+    RaiseLastOSError("Cannot create thread");
+  }
+  has_os_thread_ = true;
+  suspended_ = false;
+}
+
+void TNetThread::Stop() {
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (StoppedLocked()) {
+      return;
+    }
+    if (StopKind == skTerminate) {
+      terminated_ = true;
+    }
+    stopped_ = true;
+  }
+  wake_.notify_all();
+}
+
+void TNetThread::Terminate() {
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    stopped_ = true;
+    terminated_ = true;
+  }
+  wake_.notify_all();
+}
+
+void TNetThread::TerminateAndWaitFor() {
+  if (FreesOnTerminate()) {
+    throw EThreadTerminateAndWaitFor(RSThreadTerminateAndWaitFor);
+  }
+  Terminate();
+  Start();
+  WaitFor();
+}
+
+void TNetThread::WaitFor() {
+  std::lock_guard<std::mutex> join_guard(join_lock_);
+  pthread_t os_thread{};
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (!has_os_thread_ || joined_ || pthread_equal(os_thread_, pthread_self()) != 0) {
+      return;
+    }
+    os_thread = os_thread_;
+    // A parked thread must run to its end to be joined.
+    suspended_ = false;
+  }
+  wake_.notify_all();
+  pthread_join(os_thread, nullptr);
+  joined_ = true;
+}
+
+void TNetThread::FreeOnTerminate(std::unique_ptr<TNetThread> self) {
+  TNetThread* thread = self.get();
+  std::lock_guard<std::mutex> guard(thread->lock_);
+  thread->free_on_terminate_ = true;
+  thread->self_ = std::move(self);
+}
+
+bool TNetThread::FreesOnTerminate() const {
+  std::lock_guard<std::mutex> guard(lock_);
+  return free_on_terminate_;
+}
+
+std::string TNetThread::TerminatingClass() const {
+  std::lock_guard<std::mutex> guard(lock_);
+  return terminating_class_;
+}
+
+std::string TNetThread::TerminatingMessage() const {
+  std::lock_guard<std::mutex> guard(lock_);
+  return terminating_message_;
+}
+
+int TNetThread::LiveThreadCount() {
+  LiveThreads& live = Live();
+  std::lock_guard<std::mutex> guard(live.lock);
+  return live.count;
+}
+
+void TNetThread::CleanupRun() {
+  Data.reset();
+}
+
+void TNetThread::NotifyException(const std::exception& e) {
+  if (OnThreadException) {
+    OnThreadException(*this, e);
+  }
+}
+
+void TNetThread::NotifyStopped() {
+  if (OnThreadStopped) {
+    OnThreadStopped(*this);
+  }
+}
+
+bool TNetThread::SleepUnlessStopped(int milliseconds) {
+  std::unique_lock<std::mutex> guard(lock_);
+  return !wake_.wait_for(guard, std::chrono::milliseconds(milliseconds),
+                         [this] { return StoppedLocked(); });
+}
+
+void TNetThread::EndThread() {
+  Terminate();
+  WaitFor();
+}
+
+bool TNetThread::Park() {
+  std::unique_lock<std::mutex> guard(lock_);
+  suspended_ = true;
+  wake_.wait(guard, [this] { return !suspended_ || released_; });
+  return !released_;
+}
+
+void* TNetThread::Entry(void* thread) {
+  auto* self = static_cast<TNetThread*>(thread);
+  self->Execute();
+  std::unique_ptr<TNetThread> owned;
+  {
+    std::lock_guard<std::mutex> guard(self->lock_);
+    self->finished_ = true;
+    if (self->free_on_terminate_) {
+      owned = std::move(self->self_);
+    }
+  }
+  owned.reset();  // a thread that owns itself is freed here, on its own thread
+  return nullptr;
+}
+
+void TNetThread::RecordException(const std::exception* e) {
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    terminating_class_ = e != nullptr ? ExceptionClassName(*e) : "unknown exception";
+    terminating_message_ = e != nullptr ? e->what() : "";
+  }
+  if (e != nullptr) {
+    NotifyException(*e);
+  }
+  Terminate();
+}
+
+void TNetThread::Execute() {
+  try {
+    try {
+      PrepareExecute();
+      while (!Terminated()) {
+        if (IsStopped()) {
+          NotifyStopped();
+          if (IsStopped()) {
+            if (Terminated())
+              break;
+            if (!Park())
+              return;  // released by the destructor: no more hooks
+            if (Terminated())
+              break;
+          }
+        }
+        try {
+          PrepareRun();
+          try {
+            while (!IsStopped()) {
+              try {
+                RunOnce();
+              } catch (...) {
+                Terminate();
+                throw;
+              }
+            }
+          } catch (...) {
+            FinishRun();
+            throw;
+          }
+          FinishRun();
+        } catch (...) {
+          CleanupRun();
+          throw;
+        }
+        CleanupRun();
+      }
+    } catch (...) {
+      FinishExecute();
+      throw;
+    }
+    FinishExecute();
+  } catch (const std::exception& e) {
+    RecordException(&e);
+  } catch (...) {
+    RecordException(nullptr);
+  }
+}
+
+}  // namespace quenby

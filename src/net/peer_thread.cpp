@@ -1,0 +1,90 @@
+#include "net/peer_thread.h"
+
+#include "net/tcp_server.h"
+
+namespace quenby {
+
+TPeerThread::~TPeerThread() {
+  EndThread();
+}
+
+void TPeerThread::SetConnection(std::unique_ptr<TTCPServerConnection> connection) {
+  connection_ = std::move(connection);
+}
+
+void TPeerThread::PrepareRun() {
+  TTCPServerConnection* connection = connection_.get();
+  if (connection == nullptr || connection->IOHandler() == nullptr) {
+    Terminate();
+    throw ETCPServerError("");
+  }
+  try {
+    connection->IOHandler()->AfterAcceptHook();
+  } catch (...) {
+    Terminate();
+    throw;
+  }
+  TTCPServer* server = connection->Server();
+  if (server != nullptr) {
+    if (TServerIntercept* intercept = server->Intercept()) {
+      connection->SetIntercept(intercept->Accept(*connection));
+    }
+    server->ConnectHook(*this);
+  }
+  if (!connection->IsConnected()) {
+    Stop();
+  }
+}
+
+void TPeerThread::RunOnce() {
+  TTCPServerConnection* connection = connection_.get();
+  TTCPServer* server = connection->Server();
+  try {
+    try {
+      if (server == nullptr || !server->ExecuteHook(*this)) {
+        throw ENoExecuteSpecified(RSNoExecuteSpecified);
+      }
+    } catch (const ESocketError& e) {
+      server->ReportPeerException(*this, e);
+      if (e.LastError() == SockErrConnAborted || e.LastError() == SockErrConnReset) {
+        connection->Disconnect();
+      }
+    } catch (const EClosedSocket& e) {
+      server->ReportPeerException(*this, e);
+    } catch (const EConnClosedGracefully& e) {
+      server->ReportPeerException(*this, e);
+    }
+    if (!connection->IsConnected()) {
+      Stop();
+    }
+  } catch (const std::exception& e) {
+    if (server != nullptr) {
+      server->ReportPeerException(*this, e);
+    }
+    throw;
+  }
+}
+
+void TPeerThread::FinishRun() {
+  TTCPServer* server = connection_ ? connection_->Server() : nullptr;
+  if (server == nullptr) {
+    return;
+  }
+  server->DisconnectHook(*this);
+  if (server->Intercept() != nullptr) {
+    connection_->SetIntercept(nullptr);
+  }
+}
+
+void TPeerThread::CleanupRun() {
+  TNetThread::CleanupRun();
+  if (connection_ && connection_->Server() != nullptr) {
+    // After leaving PeerThreads the server may be gone: only the manager, kept alive by
+    // the shared pointer, and this thread's own objects are touched from here on.
+    std::shared_ptr<TThreadMgr> manager = connection_->Server()->LeavePeerThreads(this);
+    manager->ReturnThread(this);
+  }
+  connection_.reset();
+}
+
+}  // namespace quenby

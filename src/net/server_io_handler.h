@@ -1,0 +1,34 @@
+#pragma once
+
+#include <memory>
+
+#include "net/io_handler.h"
+#include "net/net_thread.h"
+#include "net/socket_handle.h"
+
+namespace quenby {
+
+/// Milliseconds of one wait for a client: how quickly a listener notices a stop request.
+constexpr int AcceptWaitStep = 100;
+
+/// Accepts connections on a listening binding and makes their I/O handlers. Called on
+/// listener threads; it holds no per-connection state.
+class TServerIOHandler : public TNetComponent {
+ public:
+  /// Called once per activation, before any binding is opened.
+  virtual void InitHandler() {}
+  /// Waits for and accepts one connection; the caller owns the returned handler. Returns
+  /// nullptr when `thread` (if given) was stopped or the listening socket was closed.
+  /// Raises ESocketError for other accept failures.
+  virtual std::unique_ptr<TIOHandler> AcceptConnection(TSocketHandle& listening,
+                                                       TNetThread* thread) = 0;
+};
+
+/// The plain-socket server handler: every accepted connection gets a TIOHandlerSocket.
+class TServerIOHandlerSocket : public TServerIOHandler {
+ public:
+  std::unique_ptr<TIOHandler> AcceptConnection(TSocketHandle& listening,
+                                               TNetThread* thread) override;
+};
+
+}  // namespace quenby

@@ -1,0 +1,164 @@
+// Connection writing: direct sends, write buffering, streams and files.
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "net/tcp_connection.h"
+#include "util/text.h"
+
+namespace quenby {
+
+void TTCPConnection::WriteBytes(const void* buffer, std::int64_t length, bool write_now) {
+  if (length <= 0 || buffer == nullptr) {
+    return;
+  }
+  CheckPeerClosed(true, true);
+  if (!IsConnected()) {
+    throw ENotConnected(RSNotConnected);
+  }
+  if (write_buffer_ && !write_now) {
+    write_buffer_->Append(buffer, static_cast<std::size_t>(length));
+    if (write_threshold_ > 0 &&
+        write_buffer_->Size() >= static_cast<std::size_t>(write_threshold_)) {
+      FlushWriteBuffering(write_threshold_);
+    }
+    return;
+  }
+  std::string bytes(static_cast<const char*>(buffer), static_cast<std::size_t>(length));
+  if (auto intercept = Intercept()) {
+    intercept->Send(bytes);
+  }
+  SendAll(bytes.data(), bytes.size());
+}
+
+void TTCPConnection::SendAll(const char* bytes, std::size_t length) {
+  constexpr std::size_t MaxSendChunk = 0x7FFFFFFF;
+  std::size_t position = 0;
+  while (position < length) {
+    const int chunk = static_cast<int>(std::min(length - position, MaxSendChunk));
+    const int sent = io_handler_ != nullptr ? io_handler_->HandlerSend(bytes + position, chunk) : 0;
+    peer_closed_ = sent == 0;
+    CheckPeerClosed(true, true);
+    if (sent == SocketError) {
+      TSocketStack& stack = SocketStack();
+      if (stack.CheckSocketResult(sent, {SockErrShutdown, SockErrConnAborted, SockErrConnReset})) {
+        const int code = stack.SockLastError();
+        DropSocket();
+        stack.ReportSocketError(code);
+      }
+    }
+    DoWork(wmWrite, sent);
+    position += static_cast<std::size_t>(sent);
+  }
+}
+
+void TTCPConnection::WriteText(const std::string& text) {
+  if (!text.empty()) {
+    WriteBytes(text.data(), static_cast<std::int64_t>(text.size()));
+  }
+}
+
+void TTCPConnection::WriteLine(const std::string& text) {
+  WriteText(text + "\r\n");
+}
+
+void TTCPConnection::WriteInt32(std::int32_t value, bool convert) {
+  std::uint32_t bytes = static_cast<std::uint32_t>(value);
+  if (convert) {
+    bytes = TSocketStack::HostToNetwork32(bytes);
+  }
+  WriteBytes(&bytes, sizeof(bytes));
+}
+
+void TTCPConnection::WriteFromStream(TStream& stream, bool from_start, bool length_first,
+                                     std::int64_t byte_count) {
+  if (from_start) {
+    stream.SetPosition(0);
+  }
+  const std::int64_t end = byte_count != 0 ? stream.Position() + byte_count : stream.Size();
+  if (length_first) {
+    WriteInt32(static_cast<std::int32_t>(end - stream.Position()));
+  }
+  BeginWork(wmWrite, end - stream.Position());
+  try {
+    std::string scratch(static_cast<std::size_t>(std::max(SendBufferSize, 1)), '\0');
+    for (;;) {
+      const std::int64_t chunk = std::min<std::int64_t>(end - stream.Position(),
+                                                        static_cast<std::int64_t>(scratch.size()));
+      if (chunk <= 0) {
+        break;
+      }
+      const std::int64_t read = stream.Read(scratch.data(), chunk);
+      if (read <= 0) {
+        throw ENoDataToRead(RSNoDataToRead);
+      }
+      WriteBytes(scratch.data(), read);
+    }
+  } catch (...) {
+    EndWork(wmWrite);
+    throw;
+  }
+  EndWork(wmWrite);
+}
+
+std::int64_t TTCPConnection::WriteFileContents(const std::string& file_name, bool allow_native) {
+  struct stat info {};
+  if (::stat(file_name.c_str(), &info) != 0) {
+    throw EFileNotFound(Format(RSFileNotFound, file_name.c_str()));
+  }
+  if (allow_native && !Intercept() && socket_handler_ != nullptr &&
+      socket_handler_->SocketBinding() != nullptr) {
+    // Whatever is still collected must reach the peer before the file does.
+    if (write_buffer_) {
+      FlushWriteBuffering(-1);
+    }
+    return socket_handler_->SocketBinding()->TransmitFile(file_name);
+  }
+  TFileStream file(file_name, TFileStream::Mode::kRead);
+  WriteFromStream(file, true, false, 0);
+  return file.Size();
+}
+
+void TTCPConnection::WriteReply(const TRFCReply& reply) {
+  if (reply.HasContent()) {
+    WriteText(reply.FormattedReply());
+  }
+}
+
+void TTCPConnection::BeginWriteBuffering(int threshold) {
+  write_buffer_ = std::make_unique<TSimpleBuffer>();
+  write_threshold_ = threshold;
+}
+
+void TTCPConnection::FlushWriteBuffering(std::int64_t count) {
+  if (!write_buffer_ || write_buffer_->Size() == 0) {
+    return;
+  }
+  const std::int64_t held = static_cast<std::int64_t>(write_buffer_->Size());
+  if (count == -1 || held < count) {
+    WriteBytes(write_buffer_->Data(), held, true);
+    write_buffer_->Clear();
+  } else {
+    WriteBytes(write_buffer_->Data(), count, true);
+    write_buffer_->Remove(static_cast<std::size_t>(count));
+  }
+}
+
+void TTCPConnection::EndWriteBuffering() {
+  try {
+    FlushWriteBuffering(-1);
+  } catch (...) {
+    write_buffer_.reset();
+    throw;
+  }
+  write_buffer_.reset();
+}
+
+void TTCPConnection::DiscardWriteBuffering() {
+  if (write_buffer_) {
+    write_buffer_->Clear();
+  }
+}
+
+}  // namespace quenby

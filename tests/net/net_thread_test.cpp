@@ -1,0 +1,159 @@
+#include "net/net_thread.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <condition_variable>
+
+#include "net/net_exceptions.h"
+#include "net/thread_mgr.h"
+#include "support/net_loopback.h"
+
+namespace quenby {
+namespace {
+
+using test::WaitUntil;
+
+struct Counters {
+  std::atomic<int> prepare_runs{0};
+  std::atomic<int> runs{0};
+  std::atomic<int> finish_runs{0};
+  std::atomic<int> cleanups{0};
+  std::atomic<int> exceptions{0};
+  std::atomic<bool> fail{false};
+  std::atomic<bool> gate_open{true};
+};
+
+class CountingThread : public TNetThread {
+ public:
+  explicit CountingThread(std::shared_ptr<Counters> counters) : counters_(std::move(counters)) {
+    OnThreadException = [c = counters_](TNetThread&, const std::exception&) { ++c->exceptions; };
+  }
+  ~CountingThread() override { EndThread(); }
+
+ protected:
+  void PrepareRun() override { ++counters_->prepare_runs; }
+  void RunOnce() override {
+    ++counters_->runs;
+    if (counters_->fail)
+      throw ENetException("boom");
+    while (!counters_->gate_open && SleepUnlessStopped(1)) {
+    }
+    SleepUnlessStopped(1);
+  }
+  void FinishRun() override { ++counters_->finish_runs; }
+  void CleanupRun() override {
+    TNetThread::CleanupRun();
+    ++counters_->cleanups;
+  }
+
+ private:
+  std::shared_ptr<Counters> counters_;
+};
+
+TEST(NetThreadTest, CreatedSuspendedStartsStopsParksAndTerminates) {
+  auto counters = std::make_shared<Counters>();
+  CountingThread thread(counters);
+  EXPECT_TRUE(thread.Suspended());
+  EXPECT_TRUE(thread.IsStopped());
+  EXPECT_EQ(counters->runs, 0);
+
+  thread.Start();
+  ASSERT_TRUE(WaitUntil([&] { return counters->runs > 0; }));
+  thread.StopKind = skSuspend;
+  thread.Stop();
+  ASSERT_TRUE(WaitUntil([&] { return thread.Suspended(); }));
+  EXPECT_FALSE(thread.Terminated());
+  EXPECT_EQ(counters->finish_runs, 1);
+
+  thread.Start();  // resumes: PrepareRun runs again
+  ASSERT_TRUE(WaitUntil([&] { return counters->prepare_runs == 2; }));
+  thread.Terminate();
+  thread.WaitFor();
+  EXPECT_TRUE(thread.Finished());
+  EXPECT_EQ(counters->cleanups, 2);
+  EXPECT_EQ(thread.TerminatingClass(), "");
+}
+
+TEST(NetThreadTest, AnExceptionIsRecordedReportedOnceAndEndsTheThread) {
+  auto counters = std::make_shared<Counters>();
+  counters->fail = true;
+  CountingThread thread(counters);
+  thread.Start();
+  thread.WaitFor();
+  EXPECT_EQ(counters->runs, 1);
+  EXPECT_EQ(counters->exceptions, 1);
+  EXPECT_EQ(counters->finish_runs, 1);
+  EXPECT_EQ(counters->cleanups, 1);
+  EXPECT_EQ(thread.TerminatingClass(), "ENetException");
+  EXPECT_EQ(thread.TerminatingMessage(), "boom");
+  EXPECT_TRUE(thread.Terminated());
+}
+
+TEST(NetThreadTest, StartOnATerminatedThreadEndsAtOnce) {
+  auto counters = std::make_shared<Counters>();
+  CountingThread thread(counters);
+  thread.Terminate();
+  thread.Start();
+  EXPECT_TRUE(thread.IsStopped());
+  thread.WaitFor();
+  EXPECT_TRUE(thread.Finished());
+  EXPECT_EQ(counters->runs, 0);
+}
+
+TEST(NetThreadTest, ASelfFreeingThreadRefusesTerminateAndWaitForAndFreesItself) {
+  const int live_before = TNetThread::LiveThreadCount();
+  auto counters = std::make_shared<Counters>();
+  counters->gate_open = false;
+  auto owned = std::make_unique<CountingThread>(counters);
+  TNetThread* thread = owned.get();
+  thread->Start();
+  ASSERT_TRUE(WaitUntil([&] { return counters->runs > 0; }));
+  TNetThread::FreeOnTerminate(std::move(owned));
+  try {
+    thread->TerminateAndWaitFor();
+    ADD_FAILURE() << "no raise";
+  } catch (const EThreadTerminateAndWaitFor& e) {
+    EXPECT_EQ(e.Message(), "Cannot call TerminateAndWaitFor on FreeAndTerminate threads");
+  }
+  thread->Terminate();
+  EXPECT_TRUE(WaitUntil([&] { return TNetThread::LiveThreadCount() == live_before; }));
+}
+
+TEST(ThreadMgrTest, MakeThreadNeedsAThreadClass) {
+  TThreadMgrDefault manager;
+  try {
+    manager.AcquireThread();
+    ADD_FAILURE() << "made a thread";
+  } catch (const EThreadClassNotSpecified& e) {
+    EXPECT_EQ(e.Message(), "Thread Class Not Specified.");
+  }
+}
+
+TEST(ThreadMgrTest, ReturnedThreadsAreFreedRunningOrNot) {
+  const int live_before = TNetThread::LiveThreadCount();
+  auto counters = std::make_shared<Counters>();
+  TThreadMgrDefault manager;
+  manager.ThreadClass = [counters] { return std::make_unique<CountingThread>(counters); };
+
+  TNetThread* never_started = manager.AcquireThread();
+  EXPECT_EQ(manager.ManagedCount(), 1);
+  manager.ReturnThread(never_started);
+  EXPECT_EQ(manager.ManagedCount(), 0);
+  EXPECT_EQ(counters->runs, 0);
+  EXPECT_EQ(TNetThread::LiveThreadCount(), live_before);
+
+  TNetThread* running = manager.AcquireThread();
+  running->Start();
+  ASSERT_TRUE(WaitUntil([&] { return counters->runs > 0; }));
+  manager.ReturnThread(running);  // terminated, waited for and freed
+  EXPECT_EQ(counters->cleanups, 1);
+  EXPECT_EQ(TNetThread::LiveThreadCount(), live_before);
+
+  CountingThread stranger(counters);
+  manager.ReturnThread(&stranger);  // not listed: ignored, not freed
+  EXPECT_TRUE(stranger.Suspended());
+}
+
+}  // namespace
+}  // namespace quenby

@@ -1,0 +1,362 @@
+#include "net/tcp_server.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "support/net_loopback.h"
+
+namespace quenby {
+namespace {
+
+using test::TLoopbackClient;
+using test::WaitUntil;
+using namespace std::chrono_literals;
+
+// Records the events of a server; every member is safe to touch from peer threads.
+struct EventLog {
+  std::mutex lock;
+  std::vector<std::string> events;
+  void Add(const std::string& event) {
+    std::lock_guard<std::mutex> guard(lock);
+    events.push_back(event);
+  }
+  std::vector<std::string> Snapshot() {
+    std::lock_guard<std::mutex> guard(lock);
+    return events;
+  }
+};
+
+class TCPServerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    server_ = std::make_unique<TTCPServer>();
+    TSocketHandle& binding = server_->Bindings().Add();
+    binding.IP = "127.0.0.1";
+    binding.Port = 0;
+    server_->OnConnect = [this](TPeerThread&) { log_.Add("connect"); };
+    server_->OnDisconnect = [this](TPeerThread&) { log_.Add("disconnect"); };
+    server_->OnException = [this](TPeerThread&, const std::exception& e) {
+      log_.Add(std::string("exception ") + ExceptionClassName(e) + ": " + e.what());
+    };
+  }
+  void TearDown() override {
+    if (server_) {
+      server_->SetActive(false);
+    }
+  }
+  void UseEcho() {
+    server_->OnExecute = [](TPeerThread& thread) {
+      TTCPConnection& connection = *thread.Connection();
+      connection.WriteLine("echo " + connection.ReadLine());
+    };
+  }
+  int Port() { return server_->Bindings()[0].Port; }
+
+  EventLog log_;
+  std::unique_ptr<TTCPServer> server_;
+};
+
+TEST_F(TCPServerTest, PortZeroBindsAChosenPortAndServesEcho) {
+  UseEcho();
+  server_->SetActive(true);
+  EXPECT_TRUE(server_->Active());
+  ASSERT_GT(Port(), 0);
+  server_->SetActive(true);  // unchanged: nothing happens
+  EXPECT_EQ(server_->ListenerThreadCount(), 1);
+
+  TLoopbackClient client(Port());
+  client.Send("hello\r\n");
+  EXPECT_EQ(client.ReceiveLine(), "echo hello\r\n");
+  client.Send("again\n");
+  EXPECT_EQ(client.ReceiveLine(), "echo again\r\n");
+}
+
+TEST_F(TCPServerTest, AQuickCloseGivesConnectOneReportAndDisconnect) {
+  server_->OnExecute = [](TPeerThread& thread) { thread.Connection()->ReadLine(); };
+  server_->SetActive(true);
+  { TLoopbackClient client(Port()); }
+  ASSERT_TRUE(WaitUntil([&] { return log_.Snapshot().size() == 3; }));
+  EXPECT_EQ(log_.Snapshot(),
+            (std::vector<std::string>{"connect",
+                                      "exception EConnClosedGracefully: Connection Closed "
+                                      "Gracefully.",
+                                      "disconnect"}));
+  EXPECT_TRUE(WaitUntil([&] { return server_->PeerThreadCount() == 0; }));
+}
+
+TEST_F(TCPServerTest, OtherExceptionsAreReportedOnceAndEndTheConnection) {
+  server_->OnExecute = [](TPeerThread&) { throw ENetException("handler failed"); };
+  server_->SetActive(true);
+  TLoopbackClient client(Port());
+  EXPECT_TRUE(client.WaitForClose());
+  ASSERT_TRUE(WaitUntil([&] { return server_->PeerThreadCount() == 0; }));
+  EXPECT_EQ(log_.Snapshot(),
+            (std::vector<std::string>{"connect", "exception ENetException: handler failed",
+                                      "disconnect"}));
+}
+
+TEST_F(TCPServerTest, WithoutAnExecuteHandlerConnectionsAreClosedWithAReport) {
+  server_->SetActive(true);
+  TLoopbackClient client(Port());
+  EXPECT_TRUE(client.WaitForClose());
+  ASSERT_TRUE(WaitUntil([&] { return log_.Snapshot().size() == 3; }));
+  EXPECT_EQ(log_.Snapshot()[1], "exception ENoExecuteSpecified: No execute handler found.");
+}
+
+TEST_F(TCPServerTest, AResetDuringAReadEndsTheThreadInOrder) {
+  server_->OnExecute = [](TPeerThread& thread) { thread.Connection()->ReadLine(); };
+  server_->SetActive(true);
+  TLoopbackClient client(Port());
+  ASSERT_TRUE(WaitUntil([&] { return server_->PeerThreadCount() == 1; }));
+  client.Reset();
+  ASSERT_TRUE(WaitUntil([&] { return server_->PeerThreadCount() == 0; }));
+  const auto events = log_.Snapshot();
+  ASSERT_EQ(events.size(), 3u);
+  EXPECT_EQ(events[1], "exception ESocketError: Socket Error # 10054\r\nConnection reset by peer.");
+}
+
+TEST_F(TCPServerTest, GreetingIsWrittenOnlyWithContent) {
+  UseEcho();
+  server_->Greeting.SetReply(220, {});
+  server_->ReplyTexts.Add(220, {"Welcome"});
+  server_->SetActive(true);
+  TLoopbackClient greeted(Port());
+  EXPECT_EQ(greeted.ReceiveLine(), "220 Welcome\r\n");
+  server_->SetActive(false);
+
+  server_->Greeting = TRFCReply();
+  server_->SetActive(true);
+  TLoopbackClient silent(Port());
+  silent.Send("x\n");
+  EXPECT_EQ(silent.ReceiveLine(), "echo x\r\n");  // nothing came before the echo
+}
+
+TEST_F(TCPServerTest, MaxConnectionsRefusesTheSecondClientWithTheReply) {
+  UseEcho();
+  server_->MaxConnections = 1;
+  server_->MaxConnectionReply.SetReply(503, {"Busy"});
+  server_->SetActive(true);
+  TLoopbackClient first(Port());
+  ASSERT_TRUE(WaitUntil([&] { return server_->PeerThreadCount() == 1; }));
+  TLoopbackClient second(Port());
+  EXPECT_EQ(second.ReceiveUntilClose(), "503 Busy\r\n");
+  first.Send("still here\n");
+  EXPECT_EQ(first.ReceiveLine(), "echo still here\r\n");
+
+  server_->SetActive(false);
+  server_->MaxConnectionReply = TRFCReply();
+  server_->SetActive(true);
+  TLoopbackClient third(Port());
+  ASSERT_TRUE(WaitUntil([&] { return server_->PeerThreadCount() == 1; }));
+  TLoopbackClient fourth(Port());
+  EXPECT_EQ(fourth.ReceiveUntilClose(), "");
+}
+
+TEST_F(TCPServerTest, DeactivationWithIdleClientsEndsEveryThread) {
+  UseEcho();
+  server_->TerminateWaitTime = 50000;
+  server_->SetActive(true);
+  std::vector<std::unique_ptr<TLoopbackClient>> clients;
+  for (int i = 0; i < 5; ++i) {
+    clients.push_back(std::make_unique<TLoopbackClient>(Port()));
+  }
+  ASSERT_TRUE(WaitUntil([&] { return server_->PeerThreadCount() == 5; }));
+  server_->SetActive(false);  // would raise "Terminate Thread Timeout" if a thread stayed
+  EXPECT_FALSE(server_->Active());
+  EXPECT_EQ(server_->PeerThreadCount(), 0);
+  EXPECT_EQ(server_->ListenerThreadCount(), 0);
+  EXPECT_EQ(server_->ThreadMgr(), nullptr);  // the implicit manager is released
+  for (auto& client : clients) {
+    EXPECT_TRUE(client->WaitForClose());
+  }
+}
+
+TEST_F(TCPServerTest, AThreadThatIgnoresTheDropTimesOutAndIsWaitedForLater) {
+  std::mutex lock;
+  std::condition_variable released_cv;
+  bool released = false;
+  server_->OnExecute = [&](TPeerThread& thread) {
+    std::unique_lock<std::mutex> guard(lock);
+    released_cv.wait(guard, [&] { return released; });
+    thread.Connection()->Disconnect();
+  };
+  server_->TerminateWaitTime = 300;
+  server_->SetActive(true);
+  TLoopbackClient client(Port());
+  ASSERT_TRUE(WaitUntil([&] { return server_->PeerThreadCount() == 1; }));
+  try {
+    server_->SetActive(false);
+    ADD_FAILURE() << "no timeout";
+  } catch (const ETerminateThreadTimeout& e) {
+    EXPECT_EQ(e.Message(), "Terminate Thread Timeout");
+  }
+  EXPECT_TRUE(server_->Active());
+  EXPECT_EQ(server_->ListenerThreadCount(), 0);
+  {
+    std::lock_guard<std::mutex> guard(lock);
+    released = true;
+  }
+  released_cv.notify_all();
+  server_->TerminateWaitTime = 50000;
+  server_->SetActive(false);
+  EXPECT_FALSE(server_->Active());
+}
+
+TEST_F(TCPServerTest, DestroyingTheServerWaitsForLateThreads) {
+  std::atomic<bool> release{false};
+  server_->OnExecute = [&](TPeerThread& thread) {
+    while (!release) {
+      std::this_thread::yield();
+    }
+    thread.Connection()->Disconnect();
+  };
+  server_->TerminateWaitTime = 1;
+  server_->SetActive(true);
+  TLoopbackClient client(Port());
+  ASSERT_TRUE(WaitUntil([&] { return server_->PeerThreadCount() == 1; }));
+  EXPECT_THROW(server_->SetActive(false), ETerminateThreadTimeout);
+  std::thread releaser([&] { release = true; });
+  server_.reset();  // returns only once the late thread has left the server
+  releaser.join();
+}
+
+TEST_F(TCPServerTest, TwoHundredConcurrentEchoClients) {
+  constexpr int Clients = 200;
+  UseEcho();
+  server_->ListenQueue = Clients;
+  server_->SetActive(true);
+  std::vector<std::unique_ptr<TLoopbackClient>> clients;
+  for (int i = 0; i < Clients; ++i) {
+    clients.push_back(std::make_unique<TLoopbackClient>(Port()));
+  }
+  for (int i = 0; i < Clients; ++i) {
+    clients[i]->Send("client " + std::to_string(i) + "\r\n");
+  }
+  for (int i = 0; i < Clients; ++i) {
+    EXPECT_EQ(clients[i]->ReceiveLine(), "echo client " + std::to_string(i) + "\r\n");
+  }
+  EXPECT_EQ(server_->PeerThreadCount(), Clients);
+  clients.clear();
+  EXPECT_TRUE(WaitUntil([&] { return server_->PeerThreadCount() == 0; }));
+}
+
+TEST_F(TCPServerTest, TheServerCanListenAgainOnItsPortAfterServing) {
+  UseEcho();
+  server_->SetActive(true);
+  const int port = Port();
+  {
+    TLoopbackClient client(port);
+    client.Send("x\n");
+    EXPECT_EQ(client.ReceiveLine(), "echo x\r\n");
+    server_->SetActive(false);  // the server closes first: its side keeps TIME_WAIT
+  }
+  server_->SetActive(true);
+  EXPECT_EQ(Port(), port);
+}
+
+class TCPServerBindTest : public ::testing::Test {
+ protected:
+  TTCPServer first_;
+  TTCPServer second_;
+};
+
+TEST_F(TCPServerBindTest, ASecondServerOnTheSamePortFailsAndClosesItsEarlierBindings) {
+  TSocketHandle& taken = first_.Bindings().Add();
+  taken.IP = "127.0.0.1";
+  first_.SetActive(true);
+
+  TSocketHandle& fine = second_.Bindings().Add();
+  fine.IP = "127.0.0.1";
+  TSocketHandle& clash = second_.Bindings().Add();
+  clash.IP = "127.0.0.1";
+  clash.Port = taken.Port;
+  try {
+    second_.SetActive(true);
+    ADD_FAILURE() << "bound twice";
+  } catch (const ECouldNotBindSocket& e) {
+    EXPECT_EQ(e.Message(), "Could not bind socket. Address and port are already in use.");
+  }
+  EXPECT_FALSE(second_.Active());
+  EXPECT_FALSE(second_.Bindings()[0].HasSocket());
+  first_.SetActive(false);
+}
+
+TEST_F(TCPServerBindTest, PortsAndAddressesAreCheckedBeforeBinding) {
+  TSocketHandle& binding = first_.Bindings().Add();
+  binding.IP = "127.0.0.1";
+  binding.Port = 65536;
+  try {
+    first_.SetActive(true);
+    ADD_FAILURE() << "bound";
+  } catch (const EInvalidPortRange& e) {
+    EXPECT_EQ(e.Message(), "Invalid Port Range (65536 - 65536)");
+  }
+  EXPECT_FALSE(first_.Active());
+
+  binding.Port = 0;
+  binding.IP = "256.1.1.1";
+  try {
+    first_.SetActive(true);
+    ADD_FAILURE() << "bound";
+  } catch (const EInvalidIPAddress& e) {
+    EXPECT_EQ(e.Message(), "256.1.1.1 is not a valid IP address.");
+  }
+
+  binding.IP = "127.0.0.1";
+  binding.ClientPortMin = 5001;
+  binding.ClientPortMax = 5000;
+  try {
+    first_.SetActive(true);
+    ADD_FAILURE() << "bound";
+  } catch (const EInvalidPortRange& e) {
+    EXPECT_EQ(e.Message(), "Invalid Port Range (5001 - 5000)");
+  }
+  EXPECT_FALSE(first_.Active());
+}
+
+TEST_F(TCPServerBindTest, APortRangeBindsFromTheTopAndFailsWhenAllAreTaken) {
+  TSocketHandle& taken = first_.Bindings().Add();
+  taken.IP = "127.0.0.1";
+  first_.SetActive(true);
+  const int port = taken.Port;
+
+  TSocketHandle& ranged = second_.Bindings().Add();
+  ranged.IP = "127.0.0.1";
+  ranged.ClientPortMin = port;
+  ranged.ClientPortMax = port;
+  try {
+    second_.SetActive(true);
+    ADD_FAILURE() << "bound";
+  } catch (const ECanNotBindPortInRange& e) {
+    EXPECT_EQ(e.Message(), "Can not bind in port range (" + std::to_string(port) + " - " +
+                               std::to_string(port) + ")");
+  }
+  first_.SetActive(false);
+  ranged.Port = 0;
+  second_.SetActive(true);
+  EXPECT_EQ(ranged.Port, port);
+}
+
+TEST(SocketHandlesTest, NewBindingsStartWithTheDefaultPortAndCopiesKeepAddresses) {
+  TSocketHandles bindings;
+  bindings.DefaultPort = 8080;
+  TSocketHandle& item = bindings.Add();
+  EXPECT_EQ(item.Port, 8080);
+  item.IP = "127.0.0.1";
+  item.RemoteIP = "10.0.0.1";
+  TSocketHandles copy;
+  copy.Assign(bindings);
+  ASSERT_EQ(copy.Count(), 1);
+  EXPECT_EQ(copy[0].IP, "127.0.0.1");
+  EXPECT_EQ(copy[0].RemoteIP, "10.0.0.1");
+  EXPECT_EQ(copy[0].Index(), 0);
+  EXPECT_FALSE(copy[0].HasSocket());
+}
+
+}  // namespace
+}  // namespace quenby
