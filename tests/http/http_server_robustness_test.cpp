@@ -115,14 +115,14 @@ TEST_F(HTTPServerRobustnessTest, CurlGetsTheReplyWithAndWithoutKeepAlive) {
     return output;
   };
   const std::string url = "http://127.0.0.1:" + std::to_string(server_.Port()) + "/";
-  EXPECT_EQ(run("curl -s -m 10 " + url + "a " + url + "b"), "hihi");
+  EXPECT_EQ(run("curl -s --noproxy '*' -m 10 " + url + "a " + url + "b"), "hihi");
   THTTPTestServer keeping;
   keeping.Server().KeepAlive = true;
   keeping.Server().OnCommandGet = server_.Server().OnCommandGet;
   keeping.Start();
   const std::string again = "http://127.0.0.1:" + std::to_string(keeping.Port()) + "/";
   const std::string verbose =
-      run("curl -s -v -m 10 -H \"Connection: keep-alive\" " + again + "a " + again + "b 2>&1");
+      run("curl -s -v --noproxy '*' -m 10 -H \"Connection: keep-alive\" " + again + "a " + again + "b 2>&1");
   EXPECT_NE(verbose.find("Re-using existing connection"), std::string::npos) << verbose;
   EXPECT_EQ(verbose.find("< Connection: close"), std::string::npos);
 }
