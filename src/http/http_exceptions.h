@@ -7,6 +7,12 @@ namespace quenby {
 /// An "Authorization" header named a scheme other than Basic.
 QUENBY_DECLARE_EXCEPTION(EHTTPUnsupportedAuthorisationScheme, ENetException);
 
+/// SendHeader on a reply whose header block has already been written.
+QUENBY_DECLARE_EXCEPTION(EHTTPHeaderAlreadyWritten, ENetException);
+
+/// SessionState changed while the server is active.
+QUENBY_DECLARE_EXCEPTION(EHTTPCannotSwitchSessionStateWhenActive, ENetException);
+
 /// A second registration of an authentication scheme name.
 QUENBY_DECLARE_EXCEPTION(EAlreadyRegisteredAuthenticationMethod, ENetException);
 
