@@ -81,4 +81,22 @@ bool ApplyExtensionHeaders(TECB& block, std::string_view H) {
   return true;
 }
 
+bool SendExtensionHeader(TECB& block, std::string_view moduleStatus) {
+  THTTPResponseInfo& reply = *block.ResponseInfo;
+  block.header_written_ = true;  // one attempt per run, whatever its outcome
+  // The body is still growing and is not framed by a length: the close ends it. Output
+  // written before the header stays collected and follows it.
+  std::string collected = std::move(reply.BodyText);
+  reply.BodyText.clear();
+  reply.SetCloseAfterReply(true);
+  bool sent = true;
+  try {
+    reply.SendHeader(moduleStatus);
+  } catch (...) {
+    sent = false;
+  }
+  reply.BodyText = std::move(collected) + reply.BodyText;
+  return sent;
+}
+
 }  // namespace quenby
