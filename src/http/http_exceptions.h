@@ -13,6 +13,9 @@ QUENBY_DECLARE_EXCEPTION(EHTTPHeaderAlreadyWritten, ENetException);
 /// SessionState changed while the server is active.
 QUENBY_DECLARE_EXCEPTION(EHTTPCannotSwitchSessionStateWhenActive, ENetException);
 
+/// A request's header block has more lines than the server reads for one request.
+QUENBY_DECLARE_EXCEPTION(EHTTPTooManyHeaderLines, ENetException);
+
 /// A second registration of an authentication scheme name.
 QUENBY_DECLARE_EXCEPTION(EAlreadyRegisteredAuthenticationMethod, ENetException);
 

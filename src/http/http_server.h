@@ -116,11 +116,13 @@ class TCustomHTTPServer : public TTCPServer {
   virtual void NotifyCreatePostStream(TPeerThread& thread, std::unique_ptr<TStream>& stream);
 
  private:
-  // One request of the loop; false when the connection is to be closed.
-  bool ServeRequest(TPeerThread& thread, TTCPConnection& connection);
-  // Reads the body and the target's parts into `request` (everything up to the reply).
+  // One request of the loop; false when the request line ends the connection. `close`
+  // keeps the decision of the last request that had a reply.
+  bool ServeRequest(TPeerThread& thread, TTCPConnection& connection, bool& close);
+  // Reads headers and body and splits the target into `request` (everything up to the reply).
   void ReadRequest(TPeerThread& thread, TTCPConnection& connection, THTTPRequestInfo& request,
                    const std::string& target);
+  void ReadBody(TPeerThread& thread, TTCPConnection& connection, THTTPRequestInfo& request);
   // Session lookup from the cookies; false when OnInvalidSession stopped the request.
   bool LookUpSession(TPeerThread& thread, THTTPRequestInfo& request, THTTPResponseInfo& response);
   // The handler inside the 500 trap, then whatever it left unwritten.
