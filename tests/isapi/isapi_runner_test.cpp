@@ -92,9 +92,6 @@ TEST_F(ISAPIRunnerTest, RefusedVersionGivesA500WithoutBodyAndTheModuleStaysCache
 }
 
 TEST_F(ISAPIRunnerTest, CrashingModuleGets500AndTheServerKeepsServing) {
-#if defined(__SANITIZE_THREAD__)
-  GTEST_SKIP() << "recovering from a synchronous fault by siglongjmp is not supported by TSan";
-#endif
   server_.Start();
   for (const char* fault : {"segv", "fpe", "bus"}) {
     SCOPED_TRACE(fault);
