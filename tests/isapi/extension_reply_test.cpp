@@ -96,8 +96,7 @@ TEST_F(ExtensionReplyTest, TransmittedFileArrivesAfterTheHeaderAndBeforeTheWritt
   EXPECT_EQ(rest, std::string("89\0abc\n-- trailer --\n", 21));
 
   // A descriptor that cannot be sent from is a failure, not a success.
-  EXPECT_EQ(server_.Get("/transmit.dll?noheader&file=" + dir.Path()),
-            "\n-- transmit failed --\n");
+  EXPECT_EQ(server_.Get("/transmit.dll?noheader&file=" + dir.Path()), "\n-- transmit failed --\n");
 }
 
 TEST_F(ExtensionReplyTest, PendingModuleFinishesFromItsOwnThread) {
