@@ -32,10 +32,10 @@ LiveThreads& Live() {
 
 void ChangeLiveCount(int delta) {
   LiveThreads& live = Live();
-  {
-    std::lock_guard<std::mutex> guard(live.lock);
-    live.count += delta;
-  }
+  // Notified under the lock: the process-end wait may destroy the condition as soon as it
+  // sees the count reach 0.
+  std::lock_guard<std::mutex> guard(live.lock);
+  live.count += delta;
   live.changed.notify_all();
 }
 
@@ -56,8 +56,8 @@ TNetThread::~TNetThread() {
     destroying_ = true;
     released_ = true;
     has_os_thread = has_os_thread_;
+    wake_.notify_all();
   }
-  wake_.notify_all();
   if (has_os_thread) {
     if (own) {
       pthread_detach(os_thread_);
@@ -129,16 +129,16 @@ void TNetThread::Stop() {
       terminated_ = true;
     }
     stopped_ = true;
+    wake_.notify_all();
   }
-  wake_.notify_all();
 }
 
+// Every notification is made under the lock: a thread that frees itself may be destroyed
+// as soon as the lock is released.
 void TNetThread::Terminate() {
-  {
-    std::lock_guard<std::mutex> guard(lock_);
-    stopped_ = true;
-    terminated_ = true;
-  }
+  std::lock_guard<std::mutex> guard(lock_);
+  stopped_ = true;
+  terminated_ = true;
   wake_.notify_all();
 }
 
@@ -162,8 +162,8 @@ void TNetThread::WaitFor() {
     os_thread = os_thread_;
     // A parked thread must run to its end to be joined.
     suspended_ = false;
+    wake_.notify_all();
   }
-  wake_.notify_all();
   pthread_join(os_thread, nullptr);
   joined_ = true;
 }

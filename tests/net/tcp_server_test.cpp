@@ -180,15 +180,17 @@ TEST_F(TCPServerTest, AThreadThatIgnoresTheDropTimesOutAndIsWaitedForLater) {
   std::mutex lock;
   std::condition_variable released_cv;
   bool released = false;
+  std::atomic<bool> entered{false};
   server_->OnExecute = [&](TPeerThread& thread) {
     std::unique_lock<std::mutex> guard(lock);
+    entered = true;
     released_cv.wait(guard, [&] { return released; });
     thread.Connection()->Disconnect();
   };
   server_->TerminateWaitTime = 300;
   server_->SetActive(true);
   TLoopbackClient client(Port());
-  ASSERT_TRUE(WaitUntil([&] { return server_->PeerThreadCount() == 1; }));
+  ASSERT_TRUE(WaitUntil([&] { return entered.load(); }));
   try {
     server_->SetActive(false);
     ADD_FAILURE() << "no timeout";
@@ -209,7 +211,9 @@ TEST_F(TCPServerTest, AThreadThatIgnoresTheDropTimesOutAndIsWaitedForLater) {
 
 TEST_F(TCPServerTest, DestroyingTheServerWaitsForLateThreads) {
   std::atomic<bool> release{false};
+  std::atomic<bool> entered{false};
   server_->OnExecute = [&](TPeerThread& thread) {
+    entered = true;
     while (!release) {
       std::this_thread::yield();
     }
@@ -218,7 +222,7 @@ TEST_F(TCPServerTest, DestroyingTheServerWaitsForLateThreads) {
   server_->TerminateWaitTime = 1;
   server_->SetActive(true);
   TLoopbackClient client(Port());
-  ASSERT_TRUE(WaitUntil([&] { return server_->PeerThreadCount() == 1; }));
+  ASSERT_TRUE(WaitUntil([&] { return entered.load(); }));
   EXPECT_THROW(server_->SetActive(false), ETerminateThreadTimeout);
   std::thread releaser([&] { release = true; });
   server_.reset();  // returns only once the late thread has left the server
