@@ -1,0 +1,111 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quenby {
+
+class TCustomHTTPServer;
+class THTTPRequestInfo;
+class THTTPResponseInfo;
+class TPeerThread;
+class TISAPIRunner;
+
+/// Raised before and after a run (`BeforeExecute`, `AfterExecute`).
+using TNotifyEvent = std::function<void(TISAPIRunner& Sender)>;
+/// Raised when a module enters the cache (`OnModuleLoad`) or is asked to leave it
+/// (`OnModuleUnload`).
+using TOnModuleState = std::function<void(TISAPIRunner& Sender, const std::string& AModuleName)>;
+/// Raised on the failures of a run that concern one request.
+using TOnExecuteEvent = std::function<void(TISAPIRunner& Sender, THTTPRequestInfo& RequestInfo,
+                                           THTTPResponseInfo& ResponseInfo)>;
+/// Raised when a module asks the server to log a text (HSE_APPEND_LOG_PARAMETER); runs on
+/// the module's calling thread, so handlers must be thread-safe.
+using TOnLogServerMessage =
+    std::function<void(TISAPIRunner& Sender, THTTPRequestInfo& RequestInfo,
+                       THTTPResponseInfo& ResponseInfo, const std::string& AMessage)>;
+
+/// Loads ISAPI extension modules on first use, keeps them in a cache and runs them for
+/// requests. Failures are reported as status codes on the reply record, never as
+/// exceptions. RunExtension may be called from many peer threads at once; the events must
+/// be assigned before the first run and not changed while runs are in progress.
+class TISAPIRunner {
+ public:
+  static constexpr const char* DefaultServerAdmin = "webmaster@localhost";
+
+  TISAPIRunner();
+  /// Releases every cached module (no events). No run may be in progress.
+  virtual ~TISAPIRunner();
+  TISAPIRunner(const TISAPIRunner&) = delete;
+  TISAPIRunner& operator=(const TISAPIRunner&) = delete;
+
+  /// Runs the module at `modulePath` for one request on the calling peer thread and leaves
+  /// the outcome in `response` (status, body, header fields, HeaderSent). `directory` is
+  /// the folder of the mapped file path; `pathInfo` the text that followed the module
+  /// name. With `dropModuleAfterUse` the module is not kept in the cache after the run.
+  /// Missing thread, request or response: returns at once and touches nothing.
+  virtual void RunExtension(const std::string& modulePath, TPeerThread* thread,
+                            THTTPRequestInfo* request, THTTPResponseInfo* response,
+                            const std::string& directory, bool dropModuleAfterUse,
+                            const std::string& pathInfo);
+
+  /// Raises OnModuleUnload, then releases the cached module of `key` (a file name,
+  /// compared without regard to case). True when a cached module was released; false
+  /// when none was cached or while the runner is being destroyed.
+  bool UnloadModule(const std::string& key);
+  /// Releases every cached module, oldest first, each through UnloadModule. Call only
+  /// when no run is in progress (after the HTTP server has been deactivated).
+  void UnloadAllModules();
+
+  /// Number of cached modules; for the console and for tests.
+  std::size_t ModuleCount() const;
+
+  /// Not owned; gives the modules SERVER_SOFTWARE. May be null.
+  TCustomHTTPServer* Server = nullptr;
+  /// Administrator address reported to modules as SERVER_ADMIN.
+  std::string ServerAdmin = DefaultServerAdmin;
+
+  TNotifyEvent BeforeExecute;
+  TNotifyEvent AfterExecute;
+  TOnModuleState OnModuleLoad;
+  TOnModuleState OnModuleUnload;
+  TOnExecuteEvent OnModuleNotFound;
+  TOnExecuteEvent OnISAPIStructureError;
+  TOnExecuteEvent OnVersionInfoError;
+  TOnLogServerMessage OnLogServerMessage;
+
+ protected:
+  /// Hooks that only raise BeforeExecute, AfterExecute and OnModuleNotFound.
+  virtual void DoBeforeExecute();
+  virtual void DoAfterExecute();
+  virtual void DoModuleNotFound(THTTPRequestInfo& request, THTTPResponseInfo& response);
+
+ private:
+  struct TCachedModule {
+    std::string Key;
+    void* Handle = nullptr;
+  };
+
+  /// Finds or loads the module under CacheLock; null when it cannot be loaded.
+  void* AcquireModule(const std::string& modulePath, const std::string& key,
+                      bool dropModuleAfterUse, THTTPRequestInfo& request,
+                      THTTPResponseInfo& response);
+  /// Resolves the entry points, asks the version and runs the module.
+  void CallModule(void* handle, const std::string& modulePath, TPeerThread& thread,
+                  THTTPRequestInfo& request, THTTPResponseInfo& response,
+                  const std::string& directory, const std::string& pathInfo);
+  std::vector<TCachedModule>::iterator FindModule(std::string_view key);
+
+  std::vector<TCachedModule> ModuleCache;
+  mutable std::recursive_mutex CacheLock;
+  bool destroying_ = false;
+};
+
+/// The cache key of a module path: the text after its last "/", "\" or ":".
+std::string ModuleCacheKey(std::string_view modulePath);
+
+}  // namespace quenby
