@@ -7,6 +7,15 @@ namespace quenby {
 /// An "Authorization" header named a scheme other than Basic.
 QUENBY_DECLARE_EXCEPTION(EHTTPUnsupportedAuthorisationScheme, ENetException);
 
+/// SendHeader on a reply whose header block has already been written.
+QUENBY_DECLARE_EXCEPTION(EHTTPHeaderAlreadyWritten, ENetException);
+
+/// SessionState changed while the server is active.
+QUENBY_DECLARE_EXCEPTION(EHTTPCannotSwitchSessionStateWhenActive, ENetException);
+
+/// A request's header block has more lines than the server reads for one request.
+QUENBY_DECLARE_EXCEPTION(EHTTPTooManyHeaderLines, ENetException);
+
 /// A second registration of an authentication scheme name.
 QUENBY_DECLARE_EXCEPTION(EAlreadyRegisteredAuthenticationMethod, ENetException);
 

@@ -1,11 +1,39 @@
 #include "http/http_response_info.h"
 
+#include <cstdint>
+#include <string>
+
+#include "http/http_date.h"
+#include "http/http_exceptions.h"
 #include "http/status_text.h"
+#include "net/net_exceptions.h"
+#include "net/tcp_connection.h"
 
 namespace quenby {
 namespace {
 
 constexpr int kNotFoundStatusCode = 404;
+constexpr int kUnauthorizedStatusCode = 401;
+constexpr const char* kHTTPVersion = "HTTP/1.1";
+// Longest body a Content-Length line can announce; a longer one is ended by the close.
+constexpr std::int64_t kMaxContentLength = INT32_MAX;
+constexpr const char* kLineEnd = "\r\n";
+
+// A CR or LF inside a header value would let text the client chose (a redirect target,
+// a cookie value) begin a header line of its own; on the wire it becomes a space.
+std::string WireLine(std::string_view line) {
+  std::string safe(line);
+  for (char& c : safe) {
+    if (c == '\r' || c == '\n')
+      c = ' ';
+  }
+  return safe;
+}
+
+// The small page sent for a status when there is no body.
+std::string StatusPage(int code, std::string_view text) {
+  return "<HTML><BODY><B>" + std::to_string(code) + " " + std::string(text) + "</B></BODY></HTML>";
+}
 
 }  // namespace
 
@@ -52,6 +80,71 @@ void THTTPResponseInfo::LendBodyStream(TStream& stream) {
 void THTTPResponseInfo::ReleaseBodyStream() {
   owned_body_stream_.reset();
   body_stream_ = nullptr;
+}
+
+void THTTPResponseInfo::BuildHeaders() {
+  TResponseHeaderInfo::BuildHeaders();
+  SetIfNotEmpty("Server", Server);
+  SetIfNotEmpty("Content-Type", ContentType);
+  SetIfNotEmpty("Location", Location);
+  if (ContentLength() >= 0)
+    Headers.SetValue("Content-Length", std::to_string(ContentLength()));
+  if (LastModified > 0)
+    Headers.SetValue("Last-Modified", HttpDateGMT(LastModified));
+  if (!BasicRealm.empty()) {
+    SetStatusCode(kUnauthorizedStatusCode);
+    Headers.SetValue("WWW-Authenticate", "Basic realm=\"" + BasicRealm + "\"");
+    // The challenge page is announced by the connection's end, not by a length line.
+    if (ContentLength() == -1) {
+      BodyText = StatusPage(kUnauthorizedStatusCode, StatusTextOf(kUnauthorizedStatusCode));
+      SetContentLength(static_cast<std::int32_t>(BodyText.size()));
+    }
+  }
+}
+
+void THTTPResponseInfo::SendHeader(std::string_view status) {
+  if (HeaderSent)
+    throw EHTTPHeaderAlreadyWritten("Header has already been written.");
+  if (ClientConnection == nullptr)
+    throw ENotConnected(RSNotConnected);
+  HeaderSent = true;
+  if (ContentLength() == -1) {
+    if (!BodyText.empty())
+      SetContentLength(static_cast<std::int32_t>(BodyText.size()));
+    else if (BodyStream() != nullptr && BodyStream()->Size() <= kMaxContentLength)
+      SetContentLength(static_cast<std::int32_t>(BodyStream()->Size()));
+    else if (BodyStream() != nullptr)
+      SetCloseAfterReply(true);  // too long to announce: the close ends the body
+  }
+  BuildHeaders();
+  // The whole block is composed first, so it leaves in one send and a failure while
+  // composing writes nothing.
+  std::string block = kHTTPVersion;
+  block += ' ';
+  block += status.empty() ? std::to_string(StatusCode()) + " " + StatusText : std::string(status);
+  block = WireLine(block) + kLineEnd;
+  for (const std::string& line : Headers.Lines()) {
+    if (line.empty())
+      continue;  // an empty line would end the block early
+    block += WireLine(line) + kLineEnd;
+  }
+  for (int i = 0; i < ServerCookies.Count(); ++i)
+    block += WireLine("Set-Cookie: " + ServerCookies[i].ServerCookie()) + kLineEnd;
+  block += kLineEnd;
+  ClientConnection->WriteText(block);
+}
+
+void THTTPResponseInfo::SendBody() {
+  if (!HeaderSent)
+    SendHeader();
+  if (BodyStream() != nullptr)
+    ClientConnection->WriteFromStream(*BodyStream(), true);
+  else if (!BodyText.empty())
+    ClientConnection->WriteText(BodyText);
+  else
+    ClientConnection->WriteLine(StatusPage(StatusCode(), StatusText));
+  BodyText.clear();
+  ReleaseBodyStream();
 }
 
 }  // namespace quenby

@@ -39,8 +39,29 @@ class THTTPResponseInfo : public TResponseHeaderInfo {
   bool CloseAfterReply() const { return close_after_reply_; }
   void SetCloseAfterReply(bool close);
 
-  /// StatusCode 302 and Location `url`.
+  /// StatusCode 302 and Location `url`. A CR or LF in `url` never reaches the wire as a
+  /// line break (see SendHeader).
   void RedirectTo(std::string_view url);
+
+  /// Refills `Headers` from the properties: the entity lines, the custom lines, then
+  /// Server, Content-Type, Location, Content-Length, Last-Modified and, for a BasicRealm,
+  /// the 401 challenge (with its own page as BodyText when no length was set). A custom
+  /// line of one of those names is replaced in place.
+  void BuildHeaders() override;
+
+  /// Writes the status line, the header lines, one "Set-Cookie" line per ServerCookies item
+  /// and the blank line, in one send, and sets HeaderSent. A non-empty `status` replaces
+  /// "<StatusCode> <StatusText>" after "HTTP/1.1 " (for callers that hold a whole status
+  /// such as "404 Not Found"). CR and LF inside any line are sent as spaces, so no value
+  /// can start a header line of its own. Raises EHTTPHeaderAlreadyWritten ("Header has
+  /// already been written.") when HeaderSent is set, writing nothing; connection errors
+  /// pass through. Only the thread that serves the connection may call it.
+  void SendHeader(std::string_view status = {});
+
+  /// Writes the header block when it is still unwritten, then the body: the body stream,
+  /// else BodyText unchanged, else a small page with the status (and CR LF). Afterwards
+  /// BodyText is empty and the body stream released.
+  void SendBody();
 
   /// The body to send, or null. The reply frees a stream it owns (SetBodyStream) when the
   /// stream is released or replaced; a lent stream (LendBodyStream) is only forgotten.

@@ -1,0 +1,306 @@
+#include "http/http_server.h"
+
+#include <chrono>
+#include <climits>
+#include <thread>
+
+#include "http/http_exceptions.h"
+#include "http/request_reader.h"
+#include "net/net_exceptions.h"
+#include "net/socket_stack.h"
+#include "util/text.h"
+
+namespace quenby {
+namespace {
+
+constexpr int kInternalServerErrorStatusCode = 500;
+constexpr const char* kKeepAliveValue = "Keep-alive";
+constexpr const char* kPostMethod = "POST";
+/// Poll step of the destructor's last wait for peer threads that outlived the timeout.
+constexpr auto kLatePeerPollStep = std::chrono::milliseconds(10);
+
+bool AnswersThroughCommandGet(const std::string& method) {
+  return method == "GET" || method == "POST" || method == "HEAD";
+}
+
+std::string PeerAddress(TTCPConnection& connection) {
+  const TSocketHandle* binding = connection.SocketBinding();
+  return binding == nullptr ? std::string() : binding->RemoteIP;
+}
+
+// Leaving the loop always closes the connection; a close that fails changes nothing then.
+void DisconnectQuietly(TTCPConnection& connection) noexcept {
+  try {
+    connection.Disconnect();
+  } catch (...) {
+  }
+}
+
+}  // namespace
+
+TCustomHTTPServer::TCustomHTTPServer()
+    : mime_types_(std::make_unique<TMimeTable>(true)),
+      session_list_(std::make_unique<THTTPDefaultSessionList>()) {
+  SetDefaultPort(DefaultHTTPPort);
+}
+
+TCustomHTTPServer::~TCustomHTTPServer() {
+  try {
+    SetActive(false);
+  } catch (...) {
+    // Peer threads outlived TerminateWaitTime: they are waited for below.
+  }
+  WaitForPeerThreadsToLeave();
+  StopSessionCleaner();
+  session_list_->ClearSessions();
+}
+
+void TCustomHTTPServer::SetSessionState(bool value) {
+  if (Active())
+    throw EHTTPCannotSwitchSessionStateWhenActive(
+        "Cannot change session state when the server is active.");
+  session_state_ = value;
+}
+
+void TCustomHTTPServer::SetActive(bool value) {
+  if (value == Active())
+    return;
+  if (value) {
+    if (SessionTimeOut != 0)
+      session_list_->SessionTimeout = SessionTimeOut;
+    else
+      session_state_ = false;
+    session_list_->OnSessionStart = OnSessionStart;
+    session_list_->OnSessionEnd = OnSessionEnd;
+    if (session_state_) {
+      session_cleaner_ = std::make_unique<THTTPSessionCleanerThread>(*session_list_);
+      session_cleaner_->Start();
+    }
+    try {
+      TTCPServer::SetActive(true);
+    } catch (...) {
+      StopSessionCleaner();
+      throw;
+    }
+    return;
+  }
+  // Peer threads end first: a handler still running could otherwise hold a session that
+  // the clear below frees.
+  TTCPServer::SetActive(false);
+  StopSessionCleaner();
+  session_list_->ClearSessions();
+}
+
+void TCustomHTTPServer::StopSessionCleaner() {
+  if (session_cleaner_ == nullptr)
+    return;
+  session_cleaner_->Terminate();
+  session_cleaner_->WaitFor();
+  session_cleaner_.reset();
+}
+
+void TCustomHTTPServer::WaitForPeerThreadsToLeave() {
+  while (PeerThreadCount() > 0) {
+    ForEachPeerThread([](TPeerThread& thread) { thread.Connection()->DropSocket(); });
+    std::this_thread::sleep_for(kLatePeerPollStep);
+  }
+}
+
+bool TCustomHTTPServer::ExecuteHook(TPeerThread& thread) {
+  TTCPConnection& connection = *thread.Connection();
+  try {
+    bool close = !KeepAlive;
+    while (ServeRequest(thread, connection, close) && !close) {
+    }
+  } catch (const ESocketError& e) {
+    DisconnectQuietly(connection);
+    if (e.LastError() != SockErrConnReset)
+      throw;
+    return true;
+  } catch (const EClosedSocket&) {
+    DisconnectQuietly(connection);
+    return true;
+  } catch (...) {
+    DisconnectQuietly(connection);
+    throw;
+  }
+  DisconnectQuietly(connection);
+  return true;
+}
+
+bool TCustomHTTPServer::ServeRequest(TPeerThread& thread, TTCPConnection& connection, bool& close) {
+  const std::string line = connection.ReadLine();
+  TRequestLine parts;
+  if (!SplitRequestLine(line, parts))
+    return false;
+  if (!AnswersThroughCommandGet(parts.Method) || !OnCommandGet) {
+    NotifyCommandOther(thread, parts.Method, parts.Target, parts.Version);
+    return true;
+  }
+  // Declared in this order so that the reply is freed before the request.
+  THTTPRequestInfo request;
+  request.RequestLine = line;
+  request.ClientAddress = PeerAddress(connection);
+  request.Method = parts.Method;
+  ReadRequest(thread, connection, request, parts.Target);
+  request.HTTPVersion = parts.Version;
+
+  THTTPResponseInfo response(&connection);
+  response.SetCloseAfterReply(!KeepAlive || !SameText(request.Connection, kKeepAliveValue));
+  const bool continue_processing = LookUpSession(thread, request, response);
+  if (!Trim(ServerSoftware).empty())
+    response.Server = ServerSoftware;
+  AnswerRequest(thread, request, response, continue_processing);
+  close = response.CloseAfterReply();
+  return true;
+}
+
+void TCustomHTTPServer::ReadRequest(TPeerThread& thread, TTCPConnection& connection,
+                                    THTTPRequestInfo& request, const std::string& target) {
+  ReadHeaderLines(connection, request.Headers);
+  request.ParseHeaders();
+  ReadBody(thread, connection, request);
+  SplitRequestTarget(request, target, ParseParams);
+}
+
+void TCustomHTTPServer::ReadBody(TPeerThread& thread, TTCPConnection& connection,
+                                 THTTPRequestInfo& request) {
+  std::unique_ptr<TStream> supplied;
+  NotifyCreatePostStream(thread, supplied);
+  // A handler's stream belongs to the request from the start, so it is freed with the
+  // record also when reading fails.
+  TMemoryStream own_stream;
+  TStream* stream = &own_stream;
+  if (supplied != nullptr) {
+    request.PostedStream = std::move(supplied);
+    stream = request.PostedStream.get();
+  }
+  if (request.ContentLength() > 0)
+    ReadBodyBytes(connection, *stream, request.ContentLength());
+  else if (request.Method == kPostMethod && !request.ContentLengthKnown)
+    connection.ReadToStream(*stream, -1, true);
+  if (const auto* text = dynamic_cast<const TMemoryStream*>(stream)) {
+    request.PostedText = text->DataString();
+    request.ParamText = request.PostedText;
+  }
+}
+
+bool TCustomHTTPServer::LookUpSession(TPeerThread& thread, THTTPRequestInfo& request,
+                                      THTTPResponseInfo& response) {
+  bool continue_processing = true;
+  THTTPSession* session = nullptr;
+  if (SessionState()) {
+    const TServerCookies& cookies = request.ServerCookies;
+    for (int i = cookies.GetCookieIndex(0, SessionCookieName); i >= 0 && session == nullptr;
+         i = cookies.GetCookieIndex(i + 1, SessionCookieName)) {
+      const std::string key = cookies[i].CookieValue;
+      session = session_list_->FindSession(key, request.ClientAddress);
+      if (session == nullptr)
+        NotifyInvalidSession(thread, request, response, continue_processing, key);
+    }
+    if (session == nullptr && AutoStartSession && continue_processing)
+      session = BeginSession(thread, response, request);
+  }
+  request.CurrentSession = session;
+  response.CurrentSession = session;
+  return continue_processing;
+}
+
+void TCustomHTTPServer::AnswerRequest(TPeerThread& thread, THTTPRequestInfo& request,
+                                      THTTPResponseInfo& response, bool continue_processing) {
+  if (continue_processing) {
+    try {
+      NotifyCommandGet(thread, request, response);
+    } catch (const ESocketError&) {
+      throw;
+    } catch (const EConnClosedGracefully&) {
+      throw;  // the client is gone: there is no one to answer
+    } catch (const EClosedSocket&) {
+      throw;
+    } catch (const std::exception& e) {
+      response.SetStatusCode(kInternalServerErrorStatusCode);
+      response.BodyText = e.what();
+      if (!response.HeaderSent) {
+        // The message is the whole body: a length or stream the handler set before it
+        // failed would announce or send something else.
+        response.SetContentLength(-1);
+        response.ReleaseBodyStream();
+      }
+    }
+  }
+  if (!response.HeaderSent)
+    response.SendHeader();
+  if (!response.BodyText.empty() || response.BodyStream() != nullptr)
+    response.SendBody();
+}
+
+THTTPSession* TCustomHTTPServer::BeginSession(TPeerThread& thread, THTTPResponseInfo& response,
+                                              THTTPRequestInfo& request) {
+  if (!SessionState())
+    return nullptr;
+  std::unique_ptr<THTTPSession> supplied;
+  NotifyCreateSession(thread, supplied);
+  THTTPSession& session = supplied != nullptr ? session_list_->InsertSession(std::move(supplied))
+                                              : session_list_->StartSession(request.ClientAddress);
+  TCookieRFC2109& cookie = response.ServerCookies.Add();
+  cookie.CookieName = SessionCookieName;
+  cookie.CookieValue = session.SessionKey;
+  cookie.CookiePath = "/";
+  cookie.MaxAge = -1;
+  request.CurrentSession = &session;
+  response.CurrentSession = &session;
+  return &session;
+}
+
+std::int64_t TCustomHTTPServer::SendFileReply(TPeerThread& thread, THTTPResponseInfo& response,
+                                              const std::string& file_name) {
+  if (response.ContentType.empty())
+    response.ContentType = mime_types_->TypeForFile(file_name);
+  std::int64_t size = 0;
+  {
+    TFileStream file(file_name, TFileStream::Mode::kRead);
+    size = file.Size();
+  }
+  if (size <= INT32_MAX) {
+    response.SetContentLength(static_cast<std::int32_t>(size));
+  } else {
+    response.SetContentLength(-1);
+    response.SetCloseAfterReply(true);  // too long to announce: the close ends the body
+  }
+  response.SendHeader();
+  return thread.Connection()->WriteFileContents(file_name, false);
+}
+
+void TCustomHTTPServer::NotifyCreateSession(TPeerThread& thread,
+                                            std::unique_ptr<THTTPSession>& session) {
+  session.reset();
+  if (OnCreateSession)
+    OnCreateSession(thread, session);
+}
+
+void TCustomHTTPServer::NotifyInvalidSession(TPeerThread& thread, THTTPRequestInfo& request,
+                                             THTTPResponseInfo& response, bool& continue_processing,
+                                             const std::string& invalid_session_id) {
+  if (OnInvalidSession)
+    OnInvalidSession(thread, request, response, continue_processing, invalid_session_id);
+}
+
+void TCustomHTTPServer::NotifyCommandOther(TPeerThread& thread, const std::string& command,
+                                           const std::string& data, const std::string& version) {
+  if (OnCommandOther)
+    OnCommandOther(thread, command, data, version);
+}
+
+void TCustomHTTPServer::NotifyCommandGet(TPeerThread& thread, THTTPRequestInfo& request,
+                                         THTTPResponseInfo& response) {
+  if (OnCommandGet)
+    OnCommandGet(thread, request, response);
+}
+
+void TCustomHTTPServer::NotifyCreatePostStream(TPeerThread& thread,
+                                               std::unique_ptr<TStream>& stream) {
+  if (OnCreatePostStream)
+    OnCreatePostStream(thread, stream);
+}
+
+}  // namespace quenby

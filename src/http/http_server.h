@@ -1,0 +1,146 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "http/http_request_info.h"
+#include "http/http_response_info.h"
+#include "http/http_session.h"
+#include "http/mime_table.h"
+#include "http/session_cleaner_thread.h"
+#include "http/session_list.h"
+#include "net/peer_thread.h"
+#include "net/tcp_server.h"
+#include "util/stream.h"
+
+namespace quenby {
+
+/// Port a new HTTP server binds when a binding names none.
+constexpr int DefaultHTTPPort = 80;
+
+/// Answers a GET, POST or HEAD request by filling (or writing) the reply.
+using THTTPGetEvent = std::function<void(TPeerThread& AThread, THTTPRequestInfo& ARequestInfo,
+                                         THTTPResponseInfo& AResponseInfo)>;
+/// Receives a request line of any other method; the engine writes nothing for it.
+using THTTPOtherEvent =
+    std::function<void(TPeerThread& Thread, const std::string& asCommand, const std::string& asData,
+                       const std::string& asVersion)>;
+/// May supply the stream the body is read into; the request record then owns it.
+using TOnCreatePostStream =
+    std::function<void(TPeerThread& ASender, std::unique_ptr<TStream>& VPostStream)>;
+/// May supply a session object; the session list then owns it.
+using TOnCreateSession =
+    std::function<void(TPeerThread& ASender, std::unique_ptr<THTTPSession>& VHTTPSession)>;
+/// A session cookie named no live session; clearing `VContinueProcessing` skips the handler.
+using THTTPInvalidSessionEvent = std::function<void(
+    TPeerThread& Thread, THTTPRequestInfo& ARequestInfo, THTTPResponseInfo& AResponseInfo,
+    bool& VContinueProcessing, const std::string& AInvalidSessionID)>;
+
+/// A TCP server that serves HTTP: each connection's peer thread reads requests, fills a
+/// THTTPRequestInfo, calls OnCommandGet with a fresh THTTPResponseInfo and writes what the
+/// handler left unwritten, one request after another while the connection is kept alive.
+///
+/// Threads: properties and events are set on the controlling thread while the server is
+/// inactive, and read without locking by peer threads. Events fire on the peer thread of
+/// the request (OnSessionEnd also on the cleaner or the deactivating thread), so handlers
+/// must be safe to run concurrently.
+class TCustomHTTPServer : public TTCPServer {
+ public:
+  TCustomHTTPServer();
+  /// Deactivates and waits until no peer thread uses the server any more.
+  ~TCustomHTTPServer() override;
+
+  /// Start a session for requests that bring none (only with SessionState on).
+  bool AutoStartSession = false;
+  /// Allow more than one request per connection.
+  bool KeepAlive = false;
+  /// Decode parameters into the request's ParamList.
+  bool ParseParams = true;
+  /// Value of every reply's "Server" header when not blank.
+  std::string ServerSoftware;
+  /// Extension to content type table of SendFileReply; owned, filled at construction.
+  TMimeTable& MimeTypes() { return *mime_types_; }
+  /// The sessions; owned.
+  THTTPDefaultSessionList& SessionList() { return *session_list_; }
+
+  bool SessionState() const { return session_state_; }
+  /// Raises EHTTPCannotSwitchSessionStateWhenActive ("Cannot change session state when the
+  /// server is active.") while the server is active.
+  void SetSessionState(bool value);
+  /// Idle milliseconds after which a session ends; 0 switches sessions off at activation.
+  std::int32_t SessionTimeOut = 0;
+
+  TOnCreatePostStream OnCreatePostStream;
+  TOnCreateSession OnCreateSession;
+  THTTPInvalidSessionEvent OnInvalidSession;
+  /// Handed to SessionList at activation.
+  TOnSessionEndEvent OnSessionEnd;
+  TOnSessionStartEvent OnSessionStart;
+  THTTPGetEvent OnCommandGet;
+  THTTPOtherEvent OnCommandOther;
+
+  /// Activating copies the session settings into SessionList and, with sessions on, starts
+  /// the cleaner thread. Deactivating stops the listeners and peer threads first, and only
+  /// then the cleaner and every session, so no handler can still hold a freed session.
+  void SetActive(bool value) override;
+
+  /// Serves one connection until it ends, then disconnects it; always true. Runs on the
+  /// connection's peer thread.
+  bool ExecuteHook(TPeerThread& thread) override;
+
+  /// Starts a session for the request (OnCreateSession may supply it), adds the session
+  /// cookie to the reply and sets both records' CurrentSession. Null when SessionState is
+  /// off. Called on the request's peer thread.
+  THTTPSession* BeginSession(TPeerThread& thread, THTTPResponseInfo& response,
+                             THTTPRequestInfo& request);
+
+  /// Answers with a file: ContentType from MimeTypes when it is empty, ContentLength from
+  /// the file size, SendHeader, then the file's bytes. Returns the bytes written. A file that
+  /// cannot be opened raises before anything is written (EInOutError); connection errors
+  /// pass through.
+  virtual std::int64_t SendFileReply(TPeerThread& thread, THTTPResponseInfo& response,
+                                     const std::string& file_name);
+
+ protected:
+  /// Fires OnCreateSession with `session` reset to none.
+  virtual void NotifyCreateSession(TPeerThread& thread, std::unique_ptr<THTTPSession>& session);
+  virtual void NotifyInvalidSession(TPeerThread& thread, THTTPRequestInfo& request,
+                                    THTTPResponseInfo& response, bool& continue_processing,
+                                    const std::string& invalid_session_id);
+  virtual void NotifyCommandOther(TPeerThread& thread, const std::string& command,
+                                  const std::string& data, const std::string& version);
+  virtual void NotifyCommandGet(TPeerThread& thread, THTTPRequestInfo& request,
+                                THTTPResponseInfo& response);
+  virtual void NotifyCreatePostStream(TPeerThread& thread, std::unique_ptr<TStream>& stream);
+
+ private:
+  // One request of the loop; false when the request line ends the connection. `close`
+  // keeps the decision of the last request that had a reply.
+  bool ServeRequest(TPeerThread& thread, TTCPConnection& connection, bool& close);
+  // Reads headers and body and splits the target into `request` (everything up to the reply).
+  void ReadRequest(TPeerThread& thread, TTCPConnection& connection, THTTPRequestInfo& request,
+                   const std::string& target);
+  void ReadBody(TPeerThread& thread, TTCPConnection& connection, THTTPRequestInfo& request);
+  // Session lookup from the cookies; false when OnInvalidSession stopped the request.
+  bool LookUpSession(TPeerThread& thread, THTTPRequestInfo& request, THTTPResponseInfo& response);
+  // The handler inside the 500 trap, then whatever it left unwritten.
+  void AnswerRequest(TPeerThread& thread, THTTPRequestInfo& request, THTTPResponseInfo& response,
+                     bool continue_processing);
+  void StopSessionCleaner();
+  void WaitForPeerThreadsToLeave();
+
+  bool session_state_ = false;
+  std::unique_ptr<TMimeTable> mime_types_;
+  std::unique_ptr<THTTPDefaultSessionList> session_list_;
+  std::unique_ptr<THTTPSessionCleanerThread> session_cleaner_;
+};
+
+/// The HTTP server with its events in public view.
+class THTTPServer : public TCustomHTTPServer {
+ public:
+  THTTPServer() = default;
+};
+
+}  // namespace quenby

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "http/header_list.h"
+#include "http/http_request_info.h"
+#include "net/tcp_connection.h"
+#include "util/stream.h"
+
+namespace quenby {
+
+/// Most header lines read for one request; more raise EHTTPTooManyHeaderLines, so that a
+/// client cannot make the server hold an endless header block.
+constexpr int MaxRequestHeaderLines = 1000;
+/// Bytes of a body read in one piece, so memory grows with what arrives, not with what a
+/// "Content-Length" line promises.
+constexpr std::int64_t RequestBodyChunkSize = 65536;
+
+/// The three parts of a request line.
+struct TRequestLine {
+  /// Upper-cased.
+  std::string Method;
+  /// May contain spaces; empty when the line had one space only.
+  std::string Target;
+  std::string Version;
+};
+
+/// Splits a request line: the version after the last space, the method before the first
+/// space of the rest, the target between. False (parts untouched) without any space.
+bool SplitRequestLine(std::string_view line, TRequestLine& parts);
+
+/// Reads header lines into `headers` (emptied first) up to and including the first empty
+/// line, which is not stored; a line beginning with ".." loses its first dot. Raises the
+/// connection's errors, and EHTTPTooManyHeaderLines beyond MaxRequestHeaderLines lines.
+void ReadHeaderLines(TTCPConnection& connection, THeaderList& headers);
+
+/// Reads exactly `length` bytes into `stream`, piece by piece; raises the connection's error
+/// when the peer closes first (the stream keeps what arrived).
+void ReadBodyBytes(TTCPConnection& connection, TStream& stream, std::int64_t length);
+
+/// Fills the request from its target and its parsed headers: QueryText and ParamText (after
+/// any PostedText), ParamList when `parse_params` is set, ServerCookies from the "Cookie"
+/// lines, Path (percent-decoded, except the parameter part), Host from an absolute target
+/// when none was sent, and the Basic credentials. Raises EHTTPUnsupportedAuthorisationScheme
+/// and EDecoderError from the "Authorization" header.
+void SplitRequestTarget(THTTPRequestInfo& request, const std::string& target, bool parse_params);
+
+}  // namespace quenby
