@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -14,6 +15,7 @@ class THTTPRequestInfo;
 class THTTPResponseInfo;
 class TPeerThread;
 class TISAPIRunner;
+class TECB;
 
 /// Raised before and after a run (`BeforeExecute`, `AfterExecute`).
 using TNotifyEvent = std::function<void(TISAPIRunner& Sender)>;
@@ -94,15 +96,21 @@ class TISAPIRunner {
   void* AcquireModule(const std::string& modulePath, const std::string& key,
                       bool dropModuleAfterUse, THTTPRequestInfo& request,
                       THTTPResponseInfo& response);
-  /// Resolves the entry points, asks the version and runs the module.
-  void CallModule(void* handle, const std::string& modulePath, TPeerThread& thread,
+  /// Resolves the entry points, asks the version and runs the module. True when anything
+  /// reached the client during the run (a header block or a file).
+  bool CallModule(void* handle, const std::string& modulePath, TPeerThread& thread,
                   THTTPRequestInfo& request, THTTPResponseInfo& response,
                   const std::string& directory, const std::string& pathInfo);
+  /// A module faulted inside its call: 500, its output dropped, the block kept (never
+  /// reused) until the runner goes. Returns whether anything had reached the client.
+  bool FaultedRun(std::unique_ptr<TECB> block, THTTPResponseInfo& response);
   std::vector<TCachedModule>::iterator FindModule(std::string_view key);
 
   std::vector<TCachedModule> ModuleCache;
   mutable std::recursive_mutex CacheLock;
-  bool destroying_ = false;
+  std::atomic<bool> destroying_ = false;
+  std::mutex faulted_lock_;
+  std::vector<std::unique_ptr<TECB>> faulted_blocks_;
 };
 
 /// The cache key of a module path: the text after its last "/", "\" or ":".

@@ -1,0 +1,110 @@
+#pragma once
+
+#include <quenby/isapi.h>
+
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+namespace quenby {
+
+class TCustomHTTPServer;
+class THTTPRequestInfo;
+class THTTPResponseInfo;
+class TISAPIRunner;
+class TPeerThread;
+
+/// The per-request control block: the published EXTENSION_CONTROL_BLOCK handed to the
+/// module, then what the callbacks need to find the request again. Made by RunExtension
+/// for one run and discarded at its end. While it is registered (between Register and
+/// Unregister) its ConnID leads the callbacks to it; a ConnID kept by a module after that
+/// leads nowhere.
+class TECB {
+ public:
+  static constexpr DWORD ExtensionVersion = HSE_VERSION;  // 2.0
+  static constexpr const char* DefaultLogData = "DEFAULT LOG DATA";
+
+  /// Sets the fixed fields and the callbacks; the request fields are empty until Fill.
+  TECB();
+  ~TECB();
+  TECB(const TECB&) = delete;
+  TECB& operator=(const TECB&) = delete;
+
+  /// Fills the request-dependent fields from the request and the run's arguments. The
+  /// block keeps copies of the texts and of the posted body; the records must outlive it.
+  void Fill(TISAPIRunner* runner, TPeerThread* thread, THTTPRequestInfo* request,
+            THTTPResponseInfo* response, const std::string& directory, const std::string& pathInfo);
+
+  /// What the module receives.
+  EXTENSION_CONTROL_BLOCK* Block() { return &ecb_; }
+
+  /// Makes ConnID lead to this block (a fresh number that is never reused).
+  void Register();
+  /// Makes ConnID lead nowhere, then (unless told not to, after a fault) waits until no
+  /// callback is using the block any more.
+  void Unregister(bool waitForCallbacks = true);
+
+  /// Signals DoneEvent (auto-reset: one wait consumes it).
+  void SignalDone();
+  /// Waits for DoneEvent without a time-out and resets it.
+  void WaitDone();
+
+  /// True once a header block or redirect has been written to the client, or a file was
+  /// sent: anything the engine would add now would corrupt the reply.
+  bool ClientWritten() const { return header_written_ || file_sent_; }
+
+  EXTENSION_CONTROL_BLOCK ecb_{};  // first, so the module's pointer is the block's start
+
+  TISAPIRunner* Runner = nullptr;
+  std::string BaseDirectory;
+  std::string ServerAdmin;
+  TPeerThread* PeerThread = nullptr;
+  THTTPRequestInfo* RequestInfo = nullptr;
+  THTTPResponseInfo* ResponseInfo = nullptr;
+  TCustomHTTPServer* Server = nullptr;
+
+  // Written by the callbacks, which for one request never run at the same time.
+  bool header_written_ = false;
+  bool file_sent_ = false;
+
+ private:
+  friend class TECBAccess;
+
+  std::string method_;
+  std::string query_;
+  std::string path_info_;
+  std::string path_translated_;
+  std::string content_type_;
+  std::unique_ptr<BYTE[]> body_;
+
+  std::mutex state_mutex_;
+  std::condition_variable state_changed_;
+  bool done_ = false;
+  int active_calls_ = 0;
+  std::uintptr_t id_ = 0;
+};
+
+/// A callback's hold on the block its ConnID names: keeps the block from being
+/// discarded until the callback returns. Empty when the ConnID names no live block.
+class TECBAccess {
+ public:
+  explicit TECBAccess(HCONN connID);
+  ~TECBAccess();
+  TECBAccess(const TECBAccess&) = delete;
+  TECBAccess& operator=(const TECBAccess&) = delete;
+
+  explicit operator bool() const { return block_ != nullptr; }
+  TECB* operator->() const { return block_; }
+  TECB& operator*() const { return *block_; }
+
+ private:
+  TECB* block_ = nullptr;
+};
+
+/// The canonical absolute form of `directory` joined to `path` with one delimiter:
+/// "." and ".." resolved, doubled delimiters collapsed. Nothing is looked up on disk.
+std::string CanonicalJoin(const std::string& directory, const std::string& path);
+
+}  // namespace quenby

@@ -1,0 +1,221 @@
+#include "isapi/isapi_runner.h"
+
+#include <dlfcn.h>
+
+#include <quenby/isapi.h>
+
+#include "http/http_request_info.h"
+#include "http/http_response_info.h"
+#include "isapi/ecb.h"
+#include "isapi/module_guard.h"
+#include "util/text.h"
+
+namespace quenby {
+namespace {
+
+constexpr int kNotFoundStatus = 404;
+constexpr int kServerErrorStatus = 500;
+constexpr int kFirstErrorStatus = 400;
+constexpr const char* kNoVersionProc =
+    "Internal server error. GetExtensionVersion procedure not assigned";
+constexpr const char* kNoExtensionProc =
+    "Internal server error. HttpExtensionProc procedure not assigned";
+// Modules of the server-side-include kind answer no version call.
+constexpr std::string_view kNoVersionCallMarker = "asp.dll";
+
+template <typename Proc>
+Proc Resolve(void* handle, const char* name) {
+  return reinterpret_cast<Proc>(dlsym(handle, name));
+}
+
+// A module's reply that the engine must not frame: mark it sent and close the connection
+// after it, because a module's body is not length-delimited.
+void MarkModuleReply(THTTPResponseInfo& response) {
+  response.HeaderSent = true;
+  response.SetCloseAfterReply(true);
+}
+
+}  // namespace
+
+std::string ModuleCacheKey(std::string_view modulePath) {
+  const std::size_t at = modulePath.find_last_of("/\\:");
+  return std::string(at == std::string_view::npos ? modulePath : modulePath.substr(at + 1));
+}
+
+TISAPIRunner::TISAPIRunner() = default;
+
+TISAPIRunner::~TISAPIRunner() {
+  std::lock_guard<std::recursive_mutex> guard(CacheLock);
+  destroying_ = true;
+  for (TCachedModule& module : ModuleCache)
+    dlclose(module.Handle);
+  ModuleCache.clear();
+  // Blocks left by faulted runs go only after their modules: nothing can reach them now.
+  faulted_blocks_.clear();
+}
+
+void TISAPIRunner::DoBeforeExecute() {
+  if (BeforeExecute)
+    BeforeExecute(*this);
+}
+
+void TISAPIRunner::DoAfterExecute() {
+  if (AfterExecute)
+    AfterExecute(*this);
+}
+
+void TISAPIRunner::DoModuleNotFound(THTTPRequestInfo& request, THTTPResponseInfo& response) {
+  if (OnModuleNotFound)
+    OnModuleNotFound(*this, request, response);
+}
+
+std::vector<TISAPIRunner::TCachedModule>::iterator TISAPIRunner::FindModule(std::string_view key) {
+  for (auto it = ModuleCache.begin(); it != ModuleCache.end(); ++it)
+    if (SameText(it->Key, key))
+      return it;
+  return ModuleCache.end();
+}
+
+std::size_t TISAPIRunner::ModuleCount() const {
+  std::lock_guard<std::recursive_mutex> guard(CacheLock);
+  return ModuleCache.size();
+}
+
+void* TISAPIRunner::AcquireModule(const std::string& modulePath, const std::string& key,
+                                  bool dropModuleAfterUse, THTTPRequestInfo& request,
+                                  THTTPResponseInfo& response) {
+  std::lock_guard<std::recursive_mutex> guard(CacheLock);
+  const auto cached = FindModule(key);
+  if (cached != ModuleCache.end()) {
+    void* handle = cached->Handle;
+    if (dropModuleAfterUse)  // the run takes over the cache's load reference
+      ModuleCache.erase(cached);
+    return handle;
+  }
+  void* handle = dlopen(modulePath.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (handle == nullptr) {
+    response.SetStatusCode(kNotFoundStatus);
+    response.StatusText = "<H1>" + modulePath + " not found</H1>";
+    DoModuleNotFound(request, response);
+    return nullptr;
+  }
+  if (!dropModuleAfterUse) {
+    ModuleCache.push_back({key, handle});
+    if (OnModuleLoad)
+      OnModuleLoad(*this, modulePath);
+  }
+  return handle;
+}
+
+void TISAPIRunner::RunExtension(const std::string& modulePath, TPeerThread* thread,
+                                THTTPRequestInfo* request, THTTPResponseInfo* response,
+                                const std::string& directory, bool dropModuleAfterUse,
+                                const std::string& pathInfo) {
+  if (thread == nullptr || request == nullptr || response == nullptr)
+    return;
+  DoBeforeExecute();
+  const std::string key = ModuleCacheKey(modulePath);
+  void* handle = AcquireModule(modulePath, key, dropModuleAfterUse, *request, *response);
+  if (handle == nullptr)
+    return;
+
+  const bool client_written =
+      CallModule(handle, modulePath, *thread, *request, *response, directory, pathInfo);
+  if (dropModuleAfterUse) {
+    UnloadModule(key);
+    dlclose(handle);  // the reference this run held; nothing else will give it back
+  }
+
+  // A failed run that sent nothing yet gets the engine's ordinary reply for its status.
+  if (client_written || response->StatusCode() < kFirstErrorStatus)
+    MarkModuleReply(*response);
+  DoAfterExecute();
+}
+
+bool TISAPIRunner::CallModule(void* handle, const std::string& modulePath, TPeerThread& thread,
+                              THTTPRequestInfo& request, THTTPResponseInfo& response,
+                              const std::string& directory, const std::string& pathInfo) {
+  const auto version = Resolve<PFN_GETEXTENSIONVERSION>(handle, "GetExtensionVersion");
+  const auto proc = Resolve<PFN_HTTPEXTENSIONPROC>(handle, "HttpExtensionProc");
+  if (version == nullptr || proc == nullptr) {
+    response.SetStatusCode(kServerErrorStatus);
+    response.BodyText = version == nullptr ? kNoVersionProc : kNoExtensionProc;
+    if (OnISAPIStructureError)
+      OnISAPIStructureError(*this, request, response);
+    return false;
+  }
+
+  if (modulePath.find(kNoVersionCallMarker) == std::string::npos) {
+    HSE_VERSION_INFO info{};
+    BOOL accepted = FALSE;
+    const TGuardOutcome outcome = GuardedGetExtensionVersion(version, &info, accepted);
+    if (outcome != TGuardOutcome::kReturned || accepted == FALSE) {
+      response.SetStatusCode(kServerErrorStatus);
+      if (outcome == TGuardOutcome::kReturned && OnVersionInfoError)
+        OnVersionInfoError(*this, request, response);
+      return false;
+    }
+  }
+
+  auto block = std::make_unique<TECB>();
+  block->Fill(this, &thread, &request, &response, directory, pathInfo);
+  block->Register();
+  DWORD status = 0;
+  const TGuardOutcome outcome = GuardedExtensionProc(proc, block->Block(), status);
+  if (outcome != TGuardOutcome::kReturned) {
+    return FaultedRun(std::move(block), response);
+  }
+  if (status == HSE_STATUS_PENDING)
+    block->WaitDone();
+  const bool client_written = block->ClientWritten();
+  block->Unregister();
+  return client_written;
+}
+
+bool TISAPIRunner::FaultedRun(std::unique_ptr<TECB> block, THTTPResponseInfo& response) {
+  // The module may still hold the block (a thread of its own, say), so it is cut off
+  // from the callbacks without waiting and kept until the runner goes.
+  block->Unregister(false);
+  const bool client_written = block->ClientWritten();
+  response.SetStatusCode(kServerErrorStatus);
+  response.BodyText.clear();  // half-written output is never sent
+  {
+    std::lock_guard<std::mutex> guard(faulted_lock_);
+    faulted_blocks_.push_back(std::move(block));
+  }
+  return client_written;
+}
+
+bool TISAPIRunner::UnloadModule(const std::string& key) {
+  if (destroying_)
+    return false;
+  if (OnModuleUnload)
+    OnModuleUnload(*this, key);
+  std::lock_guard<std::recursive_mutex> guard(CacheLock);
+  const auto cached = FindModule(key);
+  if (cached == ModuleCache.end())
+    return false;
+  dlclose(cached->Handle);
+  ModuleCache.erase(cached);
+  return true;
+}
+
+void TISAPIRunner::UnloadAllModules() {
+  std::size_t count = 0;
+  {
+    std::lock_guard<std::recursive_mutex> guard(CacheLock);
+    count = ModuleCache.size();
+  }
+  for (std::size_t i = 0; i < count; ++i) {
+    std::string key;
+    {
+      std::lock_guard<std::recursive_mutex> guard(CacheLock);
+      if (ModuleCache.empty())
+        return;
+      key = ModuleCache.front().Key;
+    }
+    UnloadModule(key);
+  }
+}
+
+}  // namespace quenby
