@@ -12,18 +12,18 @@ namespace quenby {
 
 namespace {
 
-constexpr const char *AnyAddress = "0.0.0.0";
+constexpr const char* AnyAddress = "0.0.0.0";
 
-bool VariableSet(const char *name) {
-  const char *value = std::getenv(name);
+bool VariableSet(const char* name) {
+  const char* value = std::getenv(name);
   return value != nullptr && value[0] != '\0';
 }
 
-void PrintError(std::ostream &err, const std::exception &e) {
+void PrintError(std::ostream& err, const std::exception& e) {
   err << "quenby: " << ExceptionClassName(e) << ": " << e.what() << std::endl;
 }
 
-} // namespace
+}  // namespace
 
 TStopSignals::TStopSignals() {
   sigemptyset(&stop_set_);
@@ -44,48 +44,41 @@ int TStopSignals::Wait() {
 }
 
 bool DisplayAvailable() {
-  return VariableSet("DISPLAY") || VariableSet("WAYLAND_DISPLAY") ||
-         VariableSet("QT_QPA_PLATFORM");
+  return VariableSet("DISPLAY") || VariableSet("WAYLAND_DISPLAY") || VariableSet("QT_QPA_PLATFORM");
 }
 
-std::string ListeningLine(const std::string &host, int port) {
-  return "Listening on http://" +
-         (host.empty() ? std::string(AnyAddress) : host) + ":" +
+std::string ListeningLine(const std::string& host, int port) {
+  return "Listening on http://" + (host.empty() ? std::string(AnyAddress) : host) + ":" +
          std::to_string(port) + "/";
 }
 
-int RunHeadless(TServerConsole &console, const TCommandLine &options,
-                std::ostream &out, std::ostream &err,
-                const std::function<void()> &wait_for_stop) {
-  console.OnStatus = [&out](const std::string &line) {
-    out << line << std::endl;
-  };
+int RunHeadless(TServerConsole& console, const TCommandLine& options, std::ostream& out,
+                std::ostream& err, const std::function<void()>& wait_for_stop) {
+  console.OnStatus = [&out](const std::string& line) { out << line << std::endl; };
   try {
     console.FormCreate(options);
-  } catch (const std::exception &e) {
+  } catch (const std::exception& e) {
     PrintError(err, e);
     return kFailureExitCode;
   }
   console.FormShow();
   try {
     console.btnStartClick();
-  } catch (const std::exception &e) {
-    // The status line could not be logged; a server that did start keeps
-    // running.
+  } catch (const std::exception& e) {
+    // The status line could not be logged; a server that did start keeps running.
     PrintError(err, e);
   }
   if (!console.HTTPServer.Active()) {
     return kFailureExitCode;
   }
-  out << ListeningLine(console.Settings.Host, console.ListeningPort())
-      << std::endl;
+  out << ListeningLine(console.Settings.Host, console.ListeningPort()) << std::endl;
   wait_for_stop();
   try {
     console.btnStopClick();
-  } catch (const std::exception &e) {
+  } catch (const std::exception& e) {
     PrintError(err, e);
   }
   return console.HTTPServer.Active() ? kFailureExitCode : 0;
 }
 
-} // namespace quenby
+}  // namespace quenby

@@ -1,5 +1,4 @@
-// quenby: the desktop web server. Until the window exists every run is
-// headless.
+// quenby: the desktop web server. Until the window exists every run is headless.
 #include <iostream>
 
 #include "console/command_line.h"
@@ -8,10 +7,9 @@
 #include "console/server_console.h"
 #include "util/exception.h"
 
-int main(int argc, char *argv[]) {
+int main(int argc, char* argv[]) {
   using namespace quenby;
-  // Before any thread exists, so that every thread inherits the blocked stop
-  // signals.
+  // Before any thread exists, so that every thread inherits the blocked stop signals.
   TStopSignals stop_signals;
   const TCommandLineResult parsed = ParseCommandLine(argc, argv);
   if (!parsed.Ok()) {
@@ -32,9 +30,8 @@ int main(int argc, char *argv[]) {
     TServerConsole console(ExecutablePath());
     return RunHeadless(console, parsed.Options, std::cout, std::cerr,
                        [&stop_signals] { stop_signals.Wait(); });
-  } catch (const std::exception &e) {
-    std::cerr << "quenby: " << ExceptionClassName(e) << ": " << e.what()
-              << std::endl;
+  } catch (const std::exception& e) {
+    std::cerr << "quenby: " << ExceptionClassName(e) << ": " << e.what() << std::endl;
     return kFailureExitCode;
   }
 }

@@ -11,19 +11,16 @@ namespace quenby {
 
 namespace {
 
-constexpr const char *StartedLine = "Started at:";
-constexpr const char *StoppedLine = "Stopped at:";
-constexpr const char *ActivateExceptionFormat =
-    "Exception %s in Activate. Error is:\"%s\".";
+constexpr const char* StartedLine = "Started at:";
+constexpr const char* StoppedLine = "Stopped at:";
+constexpr const char* ActivateExceptionFormat = "Exception %s in Activate. Error is:\"%s\".";
 constexpr char FirstDigit = '0';
 constexpr char LastDigit = '9';
 
-} // namespace
+}  // namespace
 
-TServerConsole::TServerConsole(std::string executable_path,
-                               std::string mime_registry)
-    : executable_path_(std::move(executable_path)),
-      mime_registry_(std::move(mime_registry)) {
+TServerConsole::TServerConsole(std::string executable_path, std::string mime_registry)
+    : executable_path_(std::move(executable_path)), mime_registry_(std::move(mime_registry)) {
   ConfigureComponents();
 }
 
@@ -31,8 +28,7 @@ TServerConsole::~TServerConsole() {
   try {
     HTTPServer.SetActive(false);
   } catch (...) {
-    // The server's own destructor waits for whatever is left; nothing to show
-    // any more.
+    // The server's own destructor waits for whatever is left; nothing to show any more.
   }
 }
 
@@ -44,16 +40,13 @@ void TServerConsole::ConfigureComponents() {
   HTTPServer.ServerSoftware = std::string(ConsoleServerSoftware);
   HTTPServer.SessionTimeOut = ConsoleSessionTimeOut;
   HTTPServer.KeepAlive = false;
-  HTTPServer.OnCommandGet = [this](TPeerThread &thread,
-                                   THTTPRequestInfo &request,
-                                   THTTPResponseInfo &response) {
+  HTTPServer.OnCommandGet = [this](TPeerThread& thread, THTTPRequestInfo& request,
+                                   THTTPResponseInfo& response) {
     handler_->HTTPServerCommandGet(thread, request, response);
   };
   ISAPIRunner.Server = &HTTPServer;
-  ISAPIRunner.OnLogServerMessage = [this](TISAPIRunner &sender,
-                                          THTTPRequestInfo &request,
-                                          THTTPResponseInfo &response,
-                                          const std::string &message) {
+  ISAPIRunner.OnLogServerMessage = [this](TISAPIRunner& sender, THTTPRequestInfo& request,
+                                          THTTPResponseInfo& response, const std::string& message) {
     handler_->ISAPIRunnerLogServerMessage(sender, request, response, message);
   };
   IPWatch1.SetActive(false);
@@ -61,13 +54,15 @@ void TServerConsole::ConfigureComponents() {
   IPWatch1.HistoryFilename = DefaultHistoryFilename;
 }
 
-void TServerConsole::FormCreate(const TCommandLine &options) {
+void TServerConsole::FormCreate(const TCommandLine& options) {
   WindowPending = true;
   InitDefaults();
   LoadSettings(options);
 }
 
-void TServerConsole::FormShow() { WindowPending = false; }
+void TServerConsole::FormShow() {
+  WindowPending = false;
+}
 
 void TServerConsole::FormClose() {
   if (HTTPServer.Active()) {
@@ -82,14 +77,13 @@ void TServerConsole::InitDefaults() {
   DefaultRootDir = defaults.Root;
   if (!mime_types_) {
     mime_types_ = std::make_unique<TMimeTable>(true, mime_registry_);
-    handler_ = std::make_unique<TRequestHandler>(HTTPServer, ISAPIRunner,
-                                                 *mime_types_);
+    handler_ = std::make_unique<TRequestHandler>(HTTPServer, ISAPIRunner, *mime_types_);
   }
 }
 
-void TServerConsole::LoadSettings(const TCommandLine &options) {
-  IniFileName = options.SettingsFile.value_or(
-      ChangeFileExt(executable_path_, SettingsFileExtension));
+void TServerConsole::LoadSettings(const TCommandLine& options) {
+  IniFileName =
+      options.SettingsFile.value_or(ChangeFileExt(executable_path_, SettingsFileExtension));
   TSettingsDefaults defaults = DefaultsForExecutable(executable_path_);
   defaults.Host = [this] { return LocalAddress(); };
   Settings = LoadConsoleSettings(IniFileName, defaults, options);
@@ -103,7 +97,7 @@ void TServerConsole::SaveSettings() {
 std::string TServerConsole::LocalAddress() {
   try {
     return IPWatch1.QueryLocalAddress();
-  } catch (const Exception &) {
+  } catch (const Exception&) {
     // A machine without a network address still serves itself.
     return LoopbackAddress;
   }
@@ -114,8 +108,7 @@ void TServerConsole::ApplyServerState() {
     return;
   }
   const bool start = StartRequested;
-  const std::string line =
-      std::string(start ? StartedLine : StoppedLine) + FormatStamp(Now());
+  const std::string line = std::string(start ? StartedLine : StoppedLine) + FormatStamp(Now());
   try {
     if (start) {
       StartServer();
@@ -124,17 +117,15 @@ void TServerConsole::ApplyServerState() {
     }
     EnableControls(start);
     ShowStatus(line);
-  } catch (const std::exception &e) {
-    ShowStatus(Format(ActivateExceptionFormat, ExceptionClassName(e).c_str(),
-                      e.what()));
+  } catch (const std::exception& e) {
+    ShowStatus(Format(ActivateExceptionFormat, ExceptionClassName(e).c_str(), e.what()));
   }
 }
 
 void TServerConsole::StartServer() {
-  TSocketHandle &binding = HTTPServer.Bindings()[0];
+  TSocketHandle& binding = HTTPServer.Bindings()[0];
   binding.IP = Settings.Host;
-  // The whole number goes on: a port out of range is refused by the bind, not
-  // truncated.
+  // The whole number goes on: a port out of range is refused by the bind, not truncated.
   const int port = StrToInt(Settings.Port);
   binding.Port = port;
   HTTPServer.SetDefaultPort(port);
@@ -173,7 +164,7 @@ void TServerConsole::EnableControls(bool running) {
   Enabled.Stop = running;
 }
 
-void TServerConsole::ShowStatus(const std::string &text) {
+void TServerConsole::ShowStatus(const std::string& text) {
   if (StartRequested) {
     status_lines_.clear();
   }
@@ -190,8 +181,8 @@ void TServerConsole::LogActivity(std::string_view text) {
 }
 
 void TServerConsole::ClearPeerThreadList() {
-  HTTPServer.ForEachPeerThread([](TPeerThread &thread) {
-    if (TTCPServerConnection *connection = thread.Connection()) {
+  HTTPServer.ForEachPeerThread([](TPeerThread& thread) {
+    if (TTCPServerConnection* connection = thread.Connection()) {
       connection->DropSocket();
     }
   });
@@ -243,4 +234,4 @@ int TServerConsole::ListeningPort() {
   return HTTPServer.Bindings()[0].Port;
 }
 
-} // namespace quenby
+}  // namespace quenby

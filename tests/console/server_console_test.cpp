@@ -8,6 +8,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "http/http_request_info.h"
+#include "http/http_response_info.h"
 #include "support/net_loopback.h"
 #include "support/temp_dir.h"
 
@@ -20,8 +22,8 @@ using ::testing::IsEmpty;
 using ::testing::SizeIs;
 using ::testing::StartsWith;
 
-// A console as the window has it after creation and showing, with an executable in a
-// temporary folder, loopback host, port 0 and a log file beside it.
+// A console as the window has it after creation and showing, with an executable in a temporary
+// folder, loopback host, port 0 and a log file beside it.
 class ServerConsoleTest : public ::testing::Test {
  protected:
   ServerConsoleTest() : console_(dir_.FilePath("quenby"), "") {
@@ -227,6 +229,30 @@ TEST_F(ServerConsoleTest, CloseStopsTheServerAndSavesTheSettings) {
   EXPECT_FALSE(console_.HTTPServer.Active());
   EXPECT_THAT(console_.StatusLines().back(), StartsWith("Stopped at:"));
   EXPECT_THAT(dir_.Read("quenby.ini"), HasSubstr("Host=127.0.0.1"));
+}
+
+TEST_F(ServerConsoleTest, RequestsUseTheSettingsTakenAtStart) {
+  dir_.Write("first/a.txt", "first");
+  dir_.Write("second/a.txt", "second");
+  console_.Settings.Root = dir_.FilePath("first");
+  console_.btnStartClick();
+  ASSERT_TRUE(console_.HTTPServer.Active());
+  console_.Settings.Root = dir_.FilePath("second");
+  console_.Settings.EnableLog = false;
+
+  test::TLoopbackClient client(console_.ListeningPort());
+  client.Send("GET /a.txt HTTP/1.0\r\n\r\n");
+  const std::string reply = client.ReceiveUntilClose();
+  EXPECT_THAT(reply, HasSubstr("\r\n\r\nfirst"));
+  EXPECT_THAT(reply, HasSubstr("Content-Type: text/plain"));
+  THTTPRequestInfo request;
+  THTTPResponseInfo response(nullptr);
+  console_.Handler().ISAPIRunnerLogServerMessage(console_.ISAPIRunner, request, response,
+                                                 "module says");
+  console_.btnStopClick();
+  EXPECT_THAT(Log(), HasSubstr("Serving file " + dir_.FilePath("first/a.txt")))
+      << "logging stays on for requests until the next start";
+  EXPECT_THAT(Log(), HasSubstr("\r\nmodule says\r\n"));
 }
 
 TEST_F(ServerConsoleTest, PortFieldTakesDigitsOnly) {
