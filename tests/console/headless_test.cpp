@@ -71,7 +71,7 @@ class HeadlessTest : public ::testing::Test {
   test::TempDir dir_;
 };
 
-TEST_F(HeadlessTest, ServesFilesIndexesAliasesAndHead) {
+TEST_F(HeadlessTest, ServesFilesIndexesAliasesHeadAndModules) {
   test::TQuenbyProcess quenby(Arguments({"--no-log"}));
   const int port = quenby.WaitForListening();
   ASSERT_GT(port, 0) << quenby.Err();
@@ -96,6 +96,10 @@ TEST_F(HeadlessTest, ServesFilesIndexesAliasesAndHead) {
   EXPECT_THAT(head, HasSubstr("Content-Type: image/gif\r\n"));
   EXPECT_THAT(head, HasSubstr("Content-Length: " + std::to_string(std::strlen(GifBytes))));
   EXPECT_THAT(head, EndsWith("\r\n\r\n")) << "no body";
+
+  const std::string module = test::Exchange(port, Get("/bin/hello.dll"));
+  EXPECT_THAT(module, StartsWith("HTTP/1.1 200 OK\r\n"));
+  EXPECT_THAT(BodyOf(module), HasSubstr("Hello from an extension module"));
 
   EXPECT_EQ(quenby.Stop(), 0);
   EXPECT_THAT(quenby.OutLines().back(), StartsWith("Stopped at:"));
@@ -123,16 +127,6 @@ TEST_F(HeadlessTest, MissingFilesModulesAndEscapesGetNotFound) {
     EXPECT_THAT(reply, StartsWith("HTTP/1.1 404")) << path;
     EXPECT_THAT(reply, Not(HasSubstr(SecretText))) << path;
   }
-  EXPECT_EQ(quenby.Stop(), 0);
-}
-
-TEST_F(HeadlessTest, RunsAModuleBehindAnAlias) {
-  test::TQuenbyProcess quenby(Arguments({"--no-log"}));
-  const int port = quenby.WaitForListening();
-  ASSERT_GT(port, 0) << quenby.Err();
-  const std::string reply = test::Exchange(port, Get("/bin/hello.dll"));
-  EXPECT_THAT(reply, StartsWith("HTTP/1.1 200 OK\r\n"));
-  EXPECT_THAT(BodyOf(reply), HasSubstr("Hello from an extension module"));
   EXPECT_EQ(quenby.Stop(), 0);
 }
 

@@ -80,8 +80,6 @@ TEST_F(ServerConsoleTest, LoadsDefaultsBesideTheExecutable) {
   fresh.IPWatch1.AddressSource = [] { return std::string("192.0.2.9"); };
   fresh.FormCreate();
   EXPECT_EQ(fresh.Settings.Host, "192.0.2.9");
-  EXPECT_EQ(fresh.Settings.Port, "80");
-  EXPECT_EQ(fresh.Settings.Index, "index.htm");
   ASSERT_NE(fresh.ConsoleMimeTypes(), nullptr);
   EXPECT_EQ(fresh.Handler().FileContentType("a.gif"), "image/gif");
 }
@@ -177,14 +175,6 @@ TEST_F(ServerConsoleTest, ExitWhileStoppedShowsAndLogsAStopLineThenCloses) {
   ASSERT_THAT(console_.StatusLines(), SizeIs(1));
   EXPECT_THAT(console_.StatusLines()[0], StartsWith("Stopped at:"));
   EXPECT_THAT(Log(), HasSubstr("\r\n" + console_.StatusLines()[0] + "\r\n"));
-}
-
-TEST_F(ServerConsoleTest, LoggingOffWritesNothing) {
-  console_.Settings.EnableLog = false;
-  console_.btnStartClick();
-  console_.btnStopClick();
-  EXPECT_THAT(console_.StatusLines(), SizeIs(2));
-  EXPECT_FALSE(dir_.Exists("quenby.log"));
 }
 
 TEST_F(ServerConsoleTest, UnloggableStartLineLeavesTheServerRunning) {
