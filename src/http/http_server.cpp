@@ -28,6 +28,42 @@ std::string PeerAddress(TTCPConnection& connection) {
   return binding == nullptr ? std::string() : binding->RemoteIP;
 }
 
+/// Bytes a reply collects before they are sent, so that memory stays bounded for big bodies.
+constexpr int kReplyFlushThreshold = 65536;
+
+// Collects a reply's header block and body so that a small reply leaves in one send. Sent
+// apart, the small body would wait behind Nagle's algorithm for the client's delayed
+// acknowledgement of the header, holding every keep-alive reply back by tens of ms.
+class TReplyBuffering {
+ public:
+  explicit TReplyBuffering(TTCPConnection& connection)
+      : connection_(connection), owner_(!connection.WriteBuffering()) {
+    if (owner_)
+      connection_.BeginWriteBuffering(kReplyFlushThreshold);
+  }
+  // A reply that failed half-way is not sent in part.
+  ~TReplyBuffering() {
+    if (!owner_ || !connection_.WriteBuffering())
+      return;
+    connection_.DiscardWriteBuffering();
+    try {
+      connection_.EndWriteBuffering();
+    } catch (...) {
+    }
+  }
+  TReplyBuffering(const TReplyBuffering&) = delete;
+  TReplyBuffering& operator=(const TReplyBuffering&) = delete;
+  /// Sends what was collected and ends the collecting.
+  void Finish() {
+    if (owner_)
+      connection_.EndWriteBuffering();
+  }
+
+ private:
+  TTCPConnection& connection_;
+  const bool owner_;
+};
+
 // Leaving the loop always closes the connection; a close that fails changes nothing then.
 void DisconnectQuietly(TTCPConnection& connection) noexcept {
   try {
@@ -228,10 +264,12 @@ void TCustomHTTPServer::AnswerRequest(TPeerThread& thread, THTTPRequestInfo& req
       }
     }
   }
+  TReplyBuffering buffering(*response.ClientConnection);
   if (!response.HeaderSent)
     response.SendHeader();
   if (!response.BodyText.empty() || response.BodyStream() != nullptr)
     response.SendBody();
+  buffering.Finish();
 }
 
 THTTPSession* TCustomHTTPServer::BeginSession(TPeerThread& thread, THTTPResponseInfo& response,
@@ -267,8 +305,11 @@ std::int64_t TCustomHTTPServer::SendFileReply(TPeerThread& thread, THTTPResponse
     response.SetContentLength(-1);
     response.SetCloseAfterReply(true);  // too long to announce: the close ends the body
   }
+  TReplyBuffering buffering(*thread.Connection());
   response.SendHeader();
-  return thread.Connection()->WriteFileContents(file_name, false);
+  const std::int64_t written = thread.Connection()->WriteFileContents(file_name, false);
+  buffering.Finish();
+  return written;
 }
 
 void TCustomHTTPServer::NotifyCreateSession(TPeerThread& thread,

@@ -169,7 +169,8 @@ TEST(ResponseRecordTest, BuildHeadersKeepsEachHeaderOnOneLineAndCustomLinesLast)
   reply.BuildHeaders();
   EXPECT_EQ(reply.Headers.Lines(),
             (std::vector<std::string>{"Connection: close", "Content-Type: " + reply.ContentType,
-                                      "Content-Length: 2", "Pragma: no-cache", "X-Custom: yes"}));
+                                      "Content-Length: 2", "Pragma: no-cache", "X-Custom: yes",
+                                      "Server: QuenbyHTTP/1.0"}));  // the reply level adds Server
 }
 
 TEST(ResponseRecordTest, BuildHeadersWritesDatesAndStartsAfresh) {

@@ -1,0 +1,277 @@
+#include "http/http_server.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "http/http_exceptions.h"
+#include "support/http_test_server.h"
+#include "support/net_loopback.h"
+#include "support/temp_dir.h"
+#include "util/exception.h"
+
+namespace quenby {
+namespace {
+
+using test::SplitReply;
+using test::THTTPTestServer;
+using test::TLoopbackClient;
+
+constexpr const char* kSoftware = "QuenbyTest/1.0";
+
+// What a handler saw of one request, copied out under a lock for the test thread.
+struct Seen {
+  std::mutex lock;
+  std::vector<std::string> items;
+  void Add(std::string item) {
+    std::lock_guard<std::mutex> guard(lock);
+    items.push_back(std::move(item));
+  }
+  std::vector<std::string> Items() {
+    std::lock_guard<std::mutex> guard(lock);
+    return items;
+  }
+};
+
+int Occurrences(const std::string& text, const std::string& what) {
+  int count = 0;
+  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+    ++count;
+  return count;
+}
+
+class HTTPServerTest : public ::testing::Test {
+ protected:
+  HTTPServerTest() { Server().ServerSoftware = kSoftware; }
+  THTTPServer& Server() { return server_.Server(); }
+  void Answer(const std::function<void(THTTPRequestInfo&, THTTPResponseInfo&)>& answer) {
+    Server().OnCommandGet = [answer](TPeerThread&, THTTPRequestInfo& request,
+                                     THTTPResponseInfo& response) { answer(request, response); };
+  }
+  THTTPTestServer server_;
+};
+
+TEST_F(HTTPServerTest, HiReplyIsExactAndTheConnectionCloses) {
+  Answer([](THTTPRequestInfo&, THTTPResponseInfo& response) { response.BodyText = "hi"; });
+  server_.Start();
+  EXPECT_EQ(server_.Exchange("GET / HTTP/1.1\r\nHost: x\r\n\r\n"),
+            "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Type: text/html\r\n"
+            "Content-Length: 2\r\nServer: QuenbyTest/1.0\r\n\r\nhi");
+}
+
+TEST_F(HTTPServerTest, HandlerThatSetsNothingGetsAnEmpty200) {
+  Answer([](THTTPRequestInfo&, THTTPResponseInfo&) {});
+  server_.Start();
+  const auto reply = SplitReply(server_.Exchange("GET / HTTP/1.1\r\n\r\n"));
+  EXPECT_EQ(reply.StatusLine, "HTTP/1.1 200 OK");
+  EXPECT_EQ(reply.Headers, (std::vector<std::string>{"Connection: close", "Content-Type: text/html",
+                                                     "Server: QuenbyTest/1.0"}));
+  EXPECT_EQ(reply.Body, "");
+}
+
+TEST_F(HTTPServerTest, HandlerErrorsBecome500WithTheMessageAsWholeBody) {
+  Answer([](THTTPRequestInfo& request, THTTPResponseInfo& response) {
+    if (request.Path == "/std")
+      throw std::runtime_error("std boom");
+    if (request.Path == "/half") {
+      // A length and a stream set before the failure must not survive into the 500.
+      response.SetContentLength(100);
+      response.SetBodyStream(std::make_unique<TMemoryStream>(std::string(100, 'x')));
+    }
+    throw Exception("boom");
+  });
+  server_.Start();
+  for (const char* path : {"/plain", "/half"}) {
+    SCOPED_TRACE(path);
+    const auto reply =
+        SplitReply(server_.Exchange(std::string("GET ") + path + " HTTP/1.1\r\n\r\n"));
+    EXPECT_EQ(reply.StatusLine, "HTTP/1.1 500 Internal Server Error");
+    EXPECT_NE(std::find(reply.Headers.begin(), reply.Headers.end(), "Content-Length: 4"),
+              reply.Headers.end());
+    EXPECT_EQ(reply.Body, "boom");
+  }
+  EXPECT_EQ(SplitReply(server_.Exchange("GET /std HTTP/1.1\r\n\r\n")).Body, "std boom");
+  EXPECT_TRUE(server_.Exceptions().empty());
+}
+
+TEST_F(HTTPServerTest, KeepAliveServesRequestsUntilOneDoesNotAskForIt) {
+  Server().KeepAlive = true;
+  Answer([](THTTPRequestInfo& request, THTTPResponseInfo& response) {
+    response.BodyText = request.Path;
+  });
+  server_.Start();
+  const std::string keep = "Connection: keep-alive\r\n\r\n";
+  const std::string raw = server_.Exchange("GET /1 HTTP/1.1\r\n" + keep + "GET /2 HTTP/1.1\r\n" +
+                                           keep + "GET /3 HTTP/1.1\r\n\r\nGET /4 HTTP/1.1\r\n\r\n");
+  EXPECT_EQ(Occurrences(raw, "HTTP/1.1 200 OK"), 3);
+  EXPECT_EQ(Occurrences(raw, "Connection: keep-alive\r\n"), 2);
+  EXPECT_NE(raw.find("\r\n\r\n/3"), std::string::npos);
+  EXPECT_EQ(raw.find("/4"), std::string::npos);
+}
+
+TEST_F(HTTPServerTest, KeepAliveOffAnswersOneRequestPerConnection) {
+  Answer([](THTTPRequestInfo&, THTTPResponseInfo& response) { response.BodyText = "x"; });
+  server_.Start();
+  const std::string raw =
+      server_.Exchange("GET / HTTP/1.1\r\nConnection: keep-alive\r\n\r\nGET / HTTP/1.1\r\n\r\n");
+  EXPECT_EQ(Occurrences(raw, "HTTP/1.1 200 OK"), 1);
+  EXPECT_NE(raw.find("Connection: close"), std::string::npos);
+}
+
+TEST_F(HTTPServerTest, NotFoundClosesEvenWithKeepAlive) {
+  Server().KeepAlive = true;
+  Answer([](THTTPRequestInfo&, THTTPResponseInfo& response) { response.SetStatusCode(404); });
+  server_.Start();
+  const std::string raw =
+      server_.Exchange("GET /a HTTP/1.1\r\nConnection: keep-alive\r\n\r\nGET /b HTTP/1.1\r\n\r\n");
+  EXPECT_EQ(Occurrences(raw, "HTTP/1.1 404 Not Found"), 1);
+  EXPECT_NE(raw.find("Connection: close"), std::string::npos);
+}
+
+TEST_F(HTTPServerTest, MethodIsUpperCasedAndHeadIsNotSpecial) {
+  Seen seen;
+  Answer([&seen](THTTPRequestInfo& request, THTTPResponseInfo& response) {
+    seen.Add(request.Method + " " + request.Path + " " + request.HTTPVersion);
+    response.BodyText = "body";
+  });
+  server_.Start();
+  server_.Exchange("get /a%20b.htm HTTP/1.0\r\n\r\n");
+  const auto head = SplitReply(server_.Exchange("HEAD /dir%20one/a%2Eb HTTP/1.1\r\n\r\n"));
+  EXPECT_EQ(head.Body, "body");
+  EXPECT_EQ(seen.Items(),
+            (std::vector<std::string>{"GET /a b.htm HTTP/1.0", "HEAD /dir one/a.b HTTP/1.1"}));
+}
+
+TEST_F(HTTPServerTest, PostBodiesByLengthAndUntilHalfClose) {
+  Seen seen;
+  Answer([&seen](THTTPRequestInfo& request, THTTPResponseInfo&) {
+    std::string params;
+    for (const std::string& item : request.ParamList)
+      params += "[" + item + "]";
+    seen.Add(request.PostedText + "|" + request.ParamText + "|" + params);
+  });
+  server_.Start();
+  server_.Exchange(
+      "POST /f?y=2 HTTP/1.1\r\nContent-Type: application/x-www-form-urlencoded\r\n"
+      "Content-Length: 3\r\n\r\nx=1");
+  {
+    // The handler gets the body; the transport closes a half-closed connection, so no
+    // reply can reach this client.
+    TLoopbackClient client(server_.Port());
+    client.Send("POST /g HTTP/1.1\r\n\r\nwhole body\r\nuntil close");
+    client.ShutdownSend();
+    EXPECT_TRUE(client.WaitForClose());
+    EXPECT_TRUE(test::WaitUntil([&seen] { return seen.Items().size() == 2; }));
+  }
+  // A GET without a length reads no body: the next bytes would be the next request.
+  server_.Exchange("GET /h?q=1 HTTP/1.1\r\n\r\n");
+  EXPECT_EQ(seen.Items(),
+            (std::vector<std::string>{"x=1|x=1&y=2|[x=1][y=2]",
+                                      "whole body\r\nuntil close|whole body\r\nuntil close|",
+                                      "|q=1|[q=1]"}));
+}
+
+TEST_F(HTTPServerTest, OtherMethodsGoToOnCommandOtherAndGetNoReply) {
+  Seen seen;
+  Answer([](THTTPRequestInfo&, THTTPResponseInfo& response) { response.BodyText = "no"; });
+  Server().OnCommandOther = [&seen](TPeerThread&, const std::string& command,
+                                    const std::string& data, const std::string& version) {
+    seen.Add(command + "|" + data + "|" + version);
+  };
+  server_.Start();
+  EXPECT_EQ(server_.Exchange("OPTIONS * HTTP/1.1\r\n\r\n"), "");
+  EXPECT_EQ(server_.Exchange("DELETE /a b HTTP/1.1\r\n"), "");
+  EXPECT_EQ(seen.Items(), (std::vector<std::string>{"OPTIONS|*|HTTP/1.1", "DELETE|/a b|HTTP/1.1"}));
+}
+
+TEST_F(HTTPServerTest, BasicCredentialsAndUnsupportedSchemes) {
+  Seen seen;
+  Answer([&seen](THTTPRequestInfo& request, THTTPResponseInfo&) {
+    seen.Add(request.AuthorizationUser + "|" + request.AuthorizationPassword);
+  });
+  server_.Start();
+  // "user:pa:ss": the password keeps the second colon.
+  server_.Exchange("GET / HTTP/1.1\r\nAuthorization: Basic dXNlcjpwYTpzcw==\r\n\r\n");
+  EXPECT_EQ(server_.Exchange("GET / HTTP/1.1\r\nAuthorization: Bearer abc\r\n\r\n"), "");
+  EXPECT_EQ(seen.Items(), (std::vector<std::string>{"user|pa:ss"}));
+  // The report follows the close, on the peer thread.
+  ASSERT_TRUE(test::WaitUntil([this] { return server_.Exceptions().size() == 1; }));
+  const auto errors = server_.Exceptions();
+  EXPECT_EQ(errors[0], "EHTTPUnsupportedAuthorisationScheme: Unsupported authorization scheme.");
+}
+
+TEST_F(HTTPServerTest, ChallengeCookiesAndRedirectsReachTheWireWellFormed) {
+  Answer([](THTTPRequestInfo& request, THTTPResponseInfo& response) {
+    if (request.Path == "/private") {
+      response.BasicRealm = "Private";
+    } else if (request.Path == "/cookies") {
+      response.ServerCookies.AddCookie("a=1");
+      response.ServerCookies.AddCookie("b=2");
+    } else {
+      response.RedirectTo("http://x/\r\nSet-Cookie: evil=1");
+    }
+  });
+  server_.Start();
+  EXPECT_EQ(server_.Exchange("GET /private HTTP/1.1\r\n\r\n"),
+            "HTTP/1.1 401 Unauthorized\r\nConnection: close\r\nContent-Type: text/html\r\n"
+            "Server: QuenbyTest/1.0\r\nWWW-Authenticate: Basic realm=\"Private\"\r\n\r\n"
+            "<HTML><BODY><B>401 Unauthorized</B></BODY></HTML>");
+  const auto cookies = SplitReply(server_.Exchange("GET /cookies HTTP/1.1\r\n\r\n"));
+  ASSERT_GE(cookies.Headers.size(), 2u);
+  EXPECT_EQ(cookies.Headers[cookies.Headers.size() - 2], "Set-Cookie: a=1");
+  EXPECT_EQ(cookies.Headers.back(), "Set-Cookie: b=2");
+  const auto redirect = SplitReply(server_.Exchange("GET /go HTTP/1.1\r\n\r\n"));
+  EXPECT_EQ(redirect.StatusLine, "HTTP/1.1 302 Moved Temporarily");
+  for (const std::string& line : redirect.Headers)
+    EXPECT_FALSE(line.starts_with("Set-Cookie")) << line;
+}
+
+TEST_F(HTTPServerTest, HandlerWrittenHeaderAndFileReplies) {
+  test::TempDir dir;
+  const std::string file = dir.Write("ten.txt", "0123456789");
+  Seen seen;
+  Server().OnCommandGet = [&](TPeerThread& thread, THTTPRequestInfo& request,
+                              THTTPResponseInfo& response) {
+    if (request.Path == "/module") {
+      response.SendHeader("404 Not Found");
+      response.BodyText = "after";
+      return;
+    }
+    if (request.Path == "/typed")
+      response.ContentType.clear();
+    seen.Add(std::to_string(Server().SendFileReply(thread, response, file)));
+  };
+  server_.Start();
+  const auto module = SplitReply(server_.Exchange("GET /module HTTP/1.1\r\n\r\n"));
+  EXPECT_EQ(module.StatusLine, "HTTP/1.1 404 Not Found");
+  EXPECT_EQ(module.Body, "after");
+  const auto typed = SplitReply(server_.Exchange("GET /typed HTTP/1.1\r\n\r\n"));
+  EXPECT_EQ(typed.Body, "0123456789");
+  EXPECT_NE(std::find(typed.Headers.begin(), typed.Headers.end(), "Content-Type: text/plain"),
+            typed.Headers.end());
+  EXPECT_NE(std::find(typed.Headers.begin(), typed.Headers.end(), "Content-Length: 10"),
+            typed.Headers.end());
+  const auto plain = SplitReply(server_.Exchange("GET /plain HTTP/1.1\r\n\r\n"));
+  EXPECT_NE(std::find(plain.Headers.begin(), plain.Headers.end(), "Content-Type: text/html"),
+            plain.Headers.end());
+  EXPECT_EQ(seen.Items(), (std::vector<std::string>{"10", "10"}));
+}
+
+TEST_F(HTTPServerTest, MissingFileRaisesBeforeAnythingIsWritten) {
+  Server().OnCommandGet = [this](TPeerThread& thread, THTTPRequestInfo&,
+                                 THTTPResponseInfo& response) {
+    Server().SendFileReply(thread, response, "/nonexistent/quenby/file.txt");
+  };
+  server_.Start();
+  const auto reply = SplitReply(server_.Exchange("GET / HTTP/1.1\r\n\r\n"));
+  EXPECT_EQ(reply.StatusLine, "HTTP/1.1 500 Internal Server Error");
+  EXPECT_FALSE(reply.Body.empty());
+}
+
+}  // namespace
+}  // namespace quenby

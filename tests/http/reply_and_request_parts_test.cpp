@@ -1,0 +1,165 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "http/http_exceptions.h"
+#include "http/http_response_info.h"
+#include "http/request_reader.h"
+#include "http/uri.h"
+#include "support/net_loopback.h"
+
+namespace quenby {
+namespace {
+
+using test::TLoopbackPair;
+
+struct URICase {
+  const char* text;
+  std::vector<std::string>
+      parts;  // protocol, user, password, host, port, dir, file, params, fragment
+};
+
+TEST(URITest, SplitsAbsoluteAndRelativeForms) {
+  const URICase cases[] = {
+      {"", {"", "", "", "", "", "", "", "", ""}},
+      {"/cgi/run.dll/go=1%20a", {"", "", "", "", "", "/cgi/run.dll/", "go", "=1%20a", ""}},
+      {"/a=b/c.htm", {"", "", "", "", "", "/", "a", "=b/c.htm", ""}},
+      {"a.htm", {"", "", "", "", "", "", "a.htm", "", ""}},
+      {"\\dir\\f.htm", {"", "", "", "", "", "/dir/", "f.htm", "", ""}},
+      {"/f.htm#top", {"", "", "", "", "", "/", "f.htm#top", "", ""}},
+      {"/f=1#top", {"", "", "", "", "", "/", "f", "=1", "top"}},
+      {"http://u:p@host:8080/d/f.htm?x=1#frag",
+       {"http", "u", "p", "host", "8080", "/d/", "f.htm", "?x=1", "frag"}},
+      {"http://host/f.htm#top", {"http", "", "", "host", "", "/", "f.htm", "", "top"}},
+      {"http://:secret@host", {"http", "", "", "host", "", "/", "", "", ""}},
+  };
+  for (const URICase& c : cases) {
+    SCOPED_TRACE(c.text);
+    const TURI uri(c.text);
+    EXPECT_EQ(
+        (std::vector<std::string>{uri.Protocol, uri.Username, uri.Password, uri.Host, uri.Port,
+                                  uri.Directory, uri.FileName, uri.Params, uri.Fragment}),
+        c.parts);
+  }
+}
+
+TEST(RequestPartsTest, RequestLineSplitsAtTheLastSpace) {
+  TRequestLine parts;
+  EXPECT_FALSE(SplitRequestLine("", parts));
+  EXPECT_FALSE(SplitRequestLine("GET", parts));
+  ASSERT_TRUE(SplitRequestLine("get /a b.htm HTTP/1.1", parts));
+  EXPECT_EQ(parts.Method + "|" + parts.Target + "|" + parts.Version, "GET|/a b.htm|HTTP/1.1");
+  ASSERT_TRUE(SplitRequestLine("GET HTTP/1.1", parts));
+  EXPECT_EQ(parts.Method + "|" + parts.Target + "|" + parts.Version, "GET||HTTP/1.1");
+}
+
+TEST(RequestPartsTest, TargetGivesQueryParamsCookiesPathAndHost) {
+  THTTPRequestInfo request;
+  request.Headers.Add("Cookie: a=1; b=2");
+  request.Headers.Add("cookie: c=3");
+  request.ParseHeaders();
+  SplitRequestTarget(request, "http://example.org/x%2Fy/z.htm?q=1&r=a+b", true);
+  EXPECT_EQ(request.QueryText, "q=1&r=a+b");
+  EXPECT_EQ(request.ParamText, "q=1&r=a+b");
+  EXPECT_EQ(request.ParamList, (std::vector<std::string>{"q=1", "r=a b"}));
+  EXPECT_EQ(request.Path, "/x/y/z.htm");
+  EXPECT_EQ(request.Host, "example.org");
+  ASSERT_EQ(request.ServerCookies.Count(), 3);
+  EXPECT_EQ(request.ServerCookies[2].CookieName, "c");
+
+  THTTPRequestInfo form;
+  form.Headers.Add("Content-Type: application/x-www-form-urlencoded; charset=utf-8");
+  form.ParseHeaders();
+  form.ParamText = "x=1";
+  SplitRequestTarget(form, "/f?y=2", true);
+  EXPECT_EQ(form.ParamText, "x=1&y=2");
+  EXPECT_EQ(form.ParamList, (std::vector<std::string>{"y=2"}));  // a charset is not a form
+
+  THTTPRequestInfo unparsed;
+  SplitRequestTarget(unparsed, "/f?y=2", false);
+  EXPECT_TRUE(unparsed.ParamList.empty());
+}
+
+class ReplyWriterTest : public ::testing::Test {
+ protected:
+  std::string Written() {
+    pair_.server->Disconnect();
+    return pair_.client->ReceiveUntilClose();
+  }
+  TLoopbackPair pair_;
+  THTTPResponseInfo reply_{pair_.server.get()};
+};
+
+TEST_F(ReplyWriterTest, BuildHeadersOrderAndCustomLinesReplacedInPlace) {
+  reply_.SetCloseAfterReply(true);
+  reply_.CustomHeaders().Add("X-First: 1");
+  reply_.CustomHeaders().Add("Server: custom");
+  reply_.CustomHeaders().Add("X-Last: 2");
+  reply_.Location = "/elsewhere";
+  reply_.SetContentLength(5);
+  reply_.BuildHeaders();
+  EXPECT_EQ(reply_.Headers.Lines(),
+            (std::vector<std::string>{"Connection: close", "Content-Type: text/html",
+                                      "Content-Length: 5", "X-First: 1", "Server: QuenbyHTTP/1.0",
+                                      "X-Last: 2", "Location: /elsewhere"}));
+}
+
+TEST_F(ReplyWriterTest, LongValuesAreNotFolded) {
+  reply_.Location = "/" + std::string(300, 'a') + " b " + std::string(300, 'c');
+  reply_.BuildHeaders();
+  EXPECT_EQ(reply_.Headers.ValueByName("Location"), reply_.Location);
+  EXPECT_EQ(reply_.Headers.Count(), 3);  // Content-Type, Server, Location: no continuations
+}
+
+TEST_F(ReplyWriterTest, SecondSendHeaderRaisesAndWritesNothing) {
+  reply_.SendHeader();
+  EXPECT_TRUE(reply_.HeaderSent);
+  reply_.StatusText = "Changed";
+  EXPECT_THROW(
+      {
+        try {
+          reply_.SendHeader();
+        } catch (const EHTTPHeaderAlreadyWritten& e) {
+          EXPECT_STREQ(e.what(), "Header has already been written.");
+          throw;
+        }
+      },
+      EHTTPHeaderAlreadyWritten);
+  const std::string written = Written();
+  EXPECT_EQ(written.find("Changed"), std::string::npos);
+  EXPECT_TRUE(written.ends_with("\r\n\r\n"));
+}
+
+TEST_F(ReplyWriterTest, SendBodyWritesStreamTextOrStatusPageThenClears) {
+  reply_.SetBodyStream(std::make_unique<TMemoryStream>("stream"));
+  reply_.SendBody();  // writes the header first
+  EXPECT_EQ(reply_.BodyStream(), nullptr);
+  reply_.BodyText = "text";
+  reply_.SendBody();
+  EXPECT_TRUE(reply_.BodyText.empty());
+  reply_.SetStatusCode(402);
+  reply_.SendBody();
+  const std::string written = Written();
+  EXPECT_NE(written.find("Content-Length: 6\r\n"), std::string::npos);
+  EXPECT_TRUE(written.ends_with(
+      "\r\n\r\nstreamtext<HTML><BODY><B>402 Unknown Response Code</B></BODY></HTML>\r\n"))
+      << written;
+}
+
+TEST_F(ReplyWriterTest, LineBreaksInValuesCannotStartHeaderLines) {
+  reply_.RedirectTo("/a\r\nSet-Cookie: evil=1");
+  reply_.CustomHeaders().Add("X-A: 1\nX-Injected: 2");
+  reply_.CustomHeaders().Add("");
+  reply_.ServerCookies.AddCookie("c=1\r\nX-Cookie: 3");
+  reply_.SendHeader("200 OK\r\nX-Status: 4");
+  const std::string written = Written();
+  for (const char* injected :
+       {"\r\nSet-Cookie: evil", "\nX-Injected", "\r\nX-Cookie", "\r\nX-Status"}) {
+    EXPECT_EQ(written.find(injected), std::string::npos) << injected;
+  }
+  EXPECT_EQ(written.find("\r\n\r\n"), written.size() - 4);
+}
+
+}  // namespace
+}  // namespace quenby
