@@ -34,7 +34,9 @@ using TOnLogServerMessage =
 /// Loads ISAPI extension modules on first use, keeps them in a cache and runs them for
 /// requests. Failures are reported as status codes on the reply record, never as
 /// exceptions. RunExtension may be called from many peer threads at once; the events must
-/// be assigned before the first run and not changed while runs are in progress.
+/// be assigned before the first run and not changed while runs are in progress. A module
+/// that faults inside its call stays loaded and cached: its own state may be broken (locks
+/// it held, half-built data), which only unloading it (Stop, UnloadModule) clears.
 class TISAPIRunner {
  public:
   static constexpr const char* DefaultServerAdmin = "webmaster@localhost";

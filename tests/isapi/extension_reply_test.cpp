@@ -1,0 +1,115 @@
+// What a client receives from modules that answer through header requests, redirects,
+// WriteClient alone, file sends and pending completion: always a well-formed reply.
+#include <gtest/gtest.h>
+
+#include <atomic>
+
+#include "support/isapi_server.h"
+#include "support/temp_dir.h"
+
+namespace quenby::test {
+namespace {
+
+class ExtensionReplyTest : public ::testing::Test {
+ protected:
+  ExtensionReplyTest() : server_(QUENBY_MODULE_DIR) {
+    server_.Runner().AfterExecute = [this](TISAPIRunner&) { ++after_; };
+    server_.Start();
+  }
+
+  TISAPITestServer server_;
+  std::atomic<int> after_{0};
+};
+
+TEST_F(ExtensionReplyTest, HeaderExThenWriteClientGivesStatusLineHeadersThenBody) {
+  const std::string reply = server_.Get("/hello.dll");
+  EXPECT_EQ(StatusLineOf(reply), "HTTP/1.1 200 OK");
+  EXPECT_EQ(HeaderOf(reply, "Content-Type"), "text/html");
+  EXPECT_EQ(HeaderOf(reply, "Connection"), "close");
+  EXPECT_EQ(HeaderOf(reply, "Content-Length"), "");  // the close ends the body
+  EXPECT_NE(BodyOf(reply).find("<h1>Hello from an extension module</h1>"), std::string::npos);
+  EXPECT_EQ(reply.find("HTTP/1.1", 1), std::string::npos);  // one status line only
+}
+
+TEST_F(ExtensionReplyTest, ModuleWritingItsWholeReplyGetsExactlyItsBytes) {
+  EXPECT_EQ(server_.Get("/rawreply.dll"),
+            "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 17\r\n"
+            "Connection: close\r\n\r\nraw reply module\n");
+}
+
+TEST_F(ExtensionReplyTest, RedirectGivesA302WithLocation) {
+  const std::string reply = server_.Get("/redirect.dll?/index.html");
+  EXPECT_EQ(StatusLineOf(reply), "HTTP/1.1 302 Moved Temporarily");
+  EXPECT_EQ(HeaderOf(reply, "Location"), "/index.html");
+  EXPECT_EQ(BodyOf(reply), "");
+}
+
+TEST_F(ExtensionReplyTest, HeaderRequestsCarryCookiesAndContentType) {
+  const std::string cookies = server_.Get("/headers.dll?case=cookies&ex&statustext=201%20Made");
+  EXPECT_EQ(StatusLineOf(cookies), "HTTP/1.1 201 Made");
+  EXPECT_NE(cookies.find("\r\nSet-Cookie: a=1"), std::string::npos);
+  EXPECT_NE(cookies.find("\r\nSet-Cookie: b=2"), std::string::npos);
+  EXPECT_EQ(BodyOf(cookies), "headers: result=1\n");
+
+  const std::string lower = server_.Get("/headers.dll?case=lowercookie");
+  EXPECT_EQ(lower.find("Set-Cookie"), std::string::npos);
+
+  const std::string typed = server_.Get("/headers.dll?case=contenttype");
+  EXPECT_EQ(StatusLineOf(typed), "HTTP/1.1 200 OK");
+  EXPECT_EQ(HeaderOf(typed, "Content-Type"), "text/plain");
+}
+
+TEST_F(ExtensionReplyTest, LocationWinsOverTheDeclaredStatusAndAnEmptyOneKeepsIt) {
+  const std::string moved = server_.Get("/headers.dll?case=location&status=200");
+  EXPECT_EQ(StatusLineOf(moved), "HTTP/1.1 302 Moved Temporarily");
+  EXPECT_EQ(HeaderOf(moved, "Location"), "/x");
+
+  const std::string kept = server_.Get("/headers.dll?case=emptylocation&status=404");
+  EXPECT_EQ(StatusLineOf(kept), "HTTP/1.1 404 Not Found");
+  EXPECT_EQ(HeaderOf(kept, "Location"), "");
+  EXPECT_EQ(BodyOf(kept), "headers: result=1\n");
+}
+
+TEST_F(ExtensionReplyTest, OnlyTheFirstHeaderRequestReachesTheClient) {
+  const std::string twice = server_.Get("/headers.dll?case=contenttype&ex&twice");
+  EXPECT_EQ(StatusLineOf(twice), "HTTP/1.1 200 OK");
+  EXPECT_EQ(twice.find("HTTP/1.1", 1), std::string::npos);
+  EXPECT_EQ(BodyOf(twice), "headers: result=1,1\n");
+}
+
+TEST_F(ExtensionReplyTest, UnreadableDateFailsTheHeaderRequestButTheReplyStaysWellFormed) {
+  const std::string reply =
+      server_.Get("/headers.dll?header=Date:%20someday%0D%0APragma:%20p%0D%0A%0D%0A");
+  EXPECT_EQ(StatusLineOf(reply), "HTTP/1.1 200 OK");
+  EXPECT_EQ(BodyOf(reply), "headers: result=0\n");
+}
+
+TEST_F(ExtensionReplyTest, TransmittedFileArrivesAfterTheHeaderAndBeforeTheWrittenBody) {
+  TempDir dir;
+  const std::string file = dir.Write("data.bin", std::string("0123456789\0abc", 14));
+  const std::string reply = server_.Get("/transmit.dll?file=" + file + "&lead&offset=2&bytes=5");
+  EXPECT_EQ(StatusLineOf(reply), "HTTP/1.1 200 OK");
+  EXPECT_EQ(HeaderOf(reply, "Content-Type"), "application/octet-stream");
+  EXPECT_EQ(BodyOf(reply), "23456transmit: lead\n\n-- trailer --\n");
+
+  const std::string rest = server_.Get("/transmit.dll?file=" + file + "&noheader&offset=8");
+  EXPECT_EQ(rest, std::string("89\0abc\n-- trailer --\n", 21));
+
+  // A descriptor that cannot be sent from is a failure, not a success.
+  EXPECT_EQ(server_.Get("/transmit.dll?noheader&file=" + dir.Path()),
+            "\n-- transmit failed --\n");
+}
+
+TEST_F(ExtensionReplyTest, PendingModuleFinishesFromItsOwnThread) {
+  EXPECT_EQ(server_.Get("/pending.dll"), "pending: finished by the worker\n");
+  const std::string headed = server_.Get("/pending.dll?header");
+  EXPECT_EQ(StatusLineOf(headed), "HTTP/1.1 200 OK");
+  EXPECT_EQ(HeaderOf(headed, "Content-Type"), "text/plain");
+  EXPECT_EQ(BodyOf(headed), "pending: finished by the worker\n");
+  // Done before PENDING was returned: the wait ends at once.
+  EXPECT_EQ(server_.Get("/pending.dll?early"), "pending: finished before PENDING\n");
+  EXPECT_EQ(after_, 3);
+}
+
+}  // namespace
+}  // namespace quenby::test
