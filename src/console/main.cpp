@@ -1,0 +1,37 @@
+// quenby: the desktop web server. Until the window exists every run is headless.
+#include <iostream>
+
+#include "console/command_line.h"
+#include "console/console_settings.h"
+#include "console/headless_runner.h"
+#include "console/server_console.h"
+#include "util/exception.h"
+
+int main(int argc, char* argv[]) {
+  using namespace quenby;
+  // Before any thread exists, so that every thread inherits the blocked stop signals.
+  TStopSignals stop_signals;
+  const TCommandLineResult parsed = ParseCommandLine(argc, argv);
+  if (!parsed.Ok()) {
+    std::cerr << "quenby: " << parsed.Error << "\n" << Usage();
+    return kUsageExitCode;
+  }
+  if (parsed.Options.Help) {
+    std::cout << Usage();
+    return 0;
+  }
+  if (!parsed.Options.Headless && !DisplayAvailable()) {
+    std::cerr << "quenby: no display (DISPLAY, WAYLAND_DISPLAY and "
+                 "QT_QPA_PLATFORM are unset);"
+                 " running headless"
+              << std::endl;
+  }
+  try {
+    TServerConsole console(ExecutablePath());
+    return RunHeadless(console, parsed.Options, std::cout, std::cerr,
+                       [&stop_signals] { stop_signals.Wait(); });
+  } catch (const std::exception& e) {
+    std::cerr << "quenby: " << ExceptionClassName(e) << ": " << e.what() << std::endl;
+    return kFailureExitCode;
+  }
+}

@@ -1,0 +1,181 @@
+#include "console/request_handler.h"
+
+#include <sys/stat.h>
+
+#include <fcntl.h>
+#include <cstdint>
+#include <filesystem>
+
+#include "console/routing.h"
+#include "http/http_request_info.h"
+#include "http/http_response_info.h"
+#include "http/http_server.h"
+#include "http/mime_table.h"
+#include "isapi/isapi_runner.h"
+#include "net/peer_thread.h"
+#include "net/tcp_connection.h"
+#include "util/activity_log.h"
+#include "util/exception.h"
+#include "util/file_handle.h"
+#include "util/text.h"
+
+namespace quenby {
+
+namespace {
+
+constexpr int StatusOK = 200;
+constexpr int StatusNotFound = 404;
+constexpr std::string_view HeadMethod = "HEAD";
+
+struct TPeerAddress {
+  std::string IP;
+  int Port = 0;
+};
+
+TPeerAddress PeerAddress(TPeerThread& thread) {
+  TPeerAddress address;
+  TTCPServerConnection* connection = thread.Connection();
+  TSocketHandle* binding = connection != nullptr ? connection->SocketBinding() : nullptr;
+  if (binding != nullptr) {
+    address.IP = binding->RemoteIP;
+    address.Port = binding->RemotePort;
+  }
+  return address;
+}
+
+// A regular file (not a folder) at this path; an empty path names nothing.
+bool FileExists(const std::string& path) {
+  std::error_code error;
+  return !path.empty() && std::filesystem::is_regular_file(path, error);
+}
+
+// Size of an open file. Raises EInOutError naming the file.
+std::int64_t OpenFileSize(int fd, const std::string& path) {
+  struct stat info {};
+  if (fstat(fd, &info) != 0) {
+    RaiseLastOSError("Cannot read the size of " + path);
+  }
+  return static_cast<std::int64_t>(info.st_size);
+}
+
+std::int64_t FileSize(const std::string& path) {
+  TFileHandle file = OpenFile(path, O_RDONLY | O_CLOEXEC);
+  if (!file.IsOpen()) {
+    RaiseLastOSError("Cannot open " + path);
+  }
+  return OpenFileSize(file.Get(), path);
+}
+
+}  // namespace
+
+void WriteActivity(std::string_view text, bool enabled, const std::string& log_file) {
+  if (enabled) {
+    AppendLogEntry(text, log_file);
+  }
+}
+
+std::string ErrorPage(std::string_view status_text) {
+  std::string page = "<html><head><title>Error</title></head><body><h1>";
+  page += status_text;
+  page += "</h1></body></html>";
+  return page;
+}
+
+TRequestHandler::TRequestHandler(THTTPServer& server, TISAPIRunner& runner, TMimeTable& mime_types)
+    : server_(server),
+      runner_(runner),
+      mime_types_(mime_types),
+      settings_(std::make_shared<const THandlerSettings>()) {}
+
+void TRequestHandler::SetSettings(THandlerSettings settings) {
+  auto copy = std::make_shared<const THandlerSettings>(std::move(settings));
+  std::lock_guard<std::mutex> guard(settings_lock_);
+  settings_ = std::move(copy);
+}
+
+std::shared_ptr<const THandlerSettings> TRequestHandler::Settings() const {
+  std::lock_guard<std::mutex> guard(settings_lock_);
+  return settings_;
+}
+
+void TRequestHandler::HTTPServerCommandGet(TPeerThread& AThread, THTTPRequestInfo& ARequestInfo,
+                                           THTTPResponseInfo& AResponseInfo) {
+  const std::shared_ptr<const THandlerSettings> settings = Settings();
+  const TPeerAddress peer = PeerAddress(AThread);
+  WriteActivity(Format("Command %s %s received from %s:%d", ARequestInfo.Method.c_str(),
+                       ARequestInfo.Path.c_str(), peer.IP.c_str(), peer.Port),
+                settings->EnableLog, settings->LogFileName);
+  const TRouteResult route =
+      RouteRequest(ARequestInfo.Path, settings->Root, settings->Index, settings->AliasLines);
+  if (!route.ModulePath.empty()) {
+    RunModule(route.ModulePath, route.Directory, route.PathInfo, AThread, ARequestInfo,
+              AResponseInfo);
+    return;
+  }
+  if (!FileExists(route.FilePath)) {
+    AResponseInfo.SetStatusCode(StatusNotFound);
+    AResponseInfo.BodyText = ErrorPage(AResponseInfo.StatusText);
+    return;
+  }
+  if (SameText(ARequestInfo.Method, HeadMethod)) {
+    AnswerHead(route.FilePath, AResponseInfo);
+    return;
+  }
+  SendFile(*settings, route.FilePath, AThread, AResponseInfo);
+}
+
+void TRequestHandler::RunModule(const std::string& module_path, const std::string& directory,
+                                const std::string& path_info, TPeerThread& thread,
+                                THTTPRequestInfo& request, THTTPResponseInfo& response) {
+  if (!FileExists(module_path)) {
+    response.BodyText = std::string(ScriptNotFoundPage);
+    response.SetStatusCode(StatusNotFound);
+    return;
+  }
+  // The module stays cached: it is dropped only when the server stops.
+  constexpr bool DropModuleAfterUse = false;
+  runner_.RunExtension(module_path, &thread, &request, &response, directory, DropModuleAfterUse,
+                       path_info);
+}
+
+void TRequestHandler::AnswerHead(const std::string& file_path, THTTPResponseInfo& response) {
+  // Held open while the size is read, so the size is that of the file that was found.
+  TFileHandle file = OpenFile(file_path, O_RDONLY | O_CLOEXEC);
+  if (!file.IsOpen()) {
+    RaiseLastOSError("Cannot open " + file_path);
+  }
+  response.SetStatusCode(StatusOK);
+  response.ContentType = FileContentType(file_path);
+  response.SetContentLength(static_cast<std::int32_t>(OpenFileSize(file.Get(), file_path)));
+}
+
+void TRequestHandler::SendFile(const THandlerSettings& settings, const std::string& file_path,
+                               TPeerThread& thread, THTTPResponseInfo& response) {
+  // An empty type makes the sender announce the file by its extension, as HEAD does, instead of the
+  // reply's default "text/html".
+  response.ContentType.clear();
+  const auto sent = server_.SendFileReply(thread, response, file_path);
+  const TPeerAddress peer = PeerAddress(thread);
+  WriteActivity(Format("Serving file %s (%lld bytes / %lld bytes sent) to %s:%d", file_path.c_str(),
+                       static_cast<long long>(sent), static_cast<long long>(FileSize(file_path)),
+                       peer.IP.c_str(), peer.Port),
+                settings.EnableLog, settings.LogFileName);
+}
+
+std::string TRequestHandler::FileContentType(const std::string& file_name) {
+  return mime_types_.TypeForFile(file_name);
+}
+
+void TRequestHandler::LogActivity(std::string_view text) {
+  const std::shared_ptr<const THandlerSettings> settings = Settings();
+  WriteActivity(text, settings->EnableLog, settings->LogFileName);
+}
+
+void TRequestHandler::ISAPIRunnerLogServerMessage(TISAPIRunner& /*Sender*/,
+                                                  THTTPRequestInfo& /*RequestInfo*/,
+                                                  THTTPResponseInfo& /*ResponseInfo*/,
+                                                  const std::string& AMessage) {
+  LogActivity(AMessage);
+}
+
+}  // namespace quenby

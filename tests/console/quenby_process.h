@@ -1,0 +1,58 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+namespace quenby::test {
+
+/// The quenby binary run as a child process with its stdout and stderr on pipes. Waits are
+/// bounded; a child still running when the object goes is killed and reaped.
+class TQuenbyProcess {
+ public:
+  /// Starts QUENBY_EXECUTABLE with `arguments`; `environment` replaces the inherited
+  /// environment when given. Fails the test when the child cannot be started.
+  explicit TQuenbyProcess(const std::vector<std::string>& arguments,
+                          const std::vector<std::string>* environment = nullptr);
+  ~TQuenbyProcess();
+  TQuenbyProcess(const TQuenbyProcess&) = delete;
+  TQuenbyProcess& operator=(const TQuenbyProcess&) = delete;
+
+  /// Reads stdout until a line starting with `prefix` has arrived (or the child closed its
+  /// stdout, or `timeout` passed); returns that line, empty when none came.
+  std::string WaitForLine(const std::string& prefix,
+                          std::chrono::milliseconds timeout = std::chrono::seconds(20));
+  /// The port of the "Listening on http://HOST:PORT/" line; 0 when none came.
+  int WaitForListening();
+  /// Sends SIGTERM and waits for the end; returns the exit code (-1 when killed).
+  int Stop();
+  /// Waits for the end without a signal; returns the exit code.
+  int Wait(std::chrono::milliseconds timeout = std::chrono::seconds(20));
+
+  /// Every stdout line read so far, without line ends.
+  const std::vector<std::string>& OutLines() const { return out_lines_; }
+  const std::string& Err() const { return err_; }
+
+ private:
+  // Reads what is ready on both pipes, waiting up to `timeout`; false once both are closed.
+  bool Pump(std::chrono::milliseconds timeout);
+  void SplitLines();
+
+  pid_t pid_ = -1;
+  int out_fd_ = -1;
+  int err_fd_ = -1;
+  std::string out_;
+  std::string err_;
+  std::vector<std::string> out_lines_;
+};
+
+/// Texts of the entries of an activity log (each entry's second line).
+std::vector<std::string> LogEntryTexts(const std::string& log);
+
+/// Sends a request on a fresh loopback connection and reads the reply until close. With
+/// `client_port` the connection's local port is given back.
+std::string Exchange(int port, const std::string& request, int* client_port = nullptr);
+
+}  // namespace quenby::test
