@@ -15,6 +15,7 @@ QUENBY_DECLARE_EXCEPTION(EHTTPCannotSwitchSessionStateWhenActive, ENetException)
 
 /// A request's header block has more lines than the server reads for one request.
 QUENBY_DECLARE_EXCEPTION(EHTTPTooManyHeaderLines, ENetException);
+QUENBY_DECLARE_EXCEPTION(EHTTPHeaderBlockTooLong, ENetException);
 
 /// A second registration of an authentication scheme name.
 QUENBY_DECLARE_EXCEPTION(EAlreadyRegisteredAuthenticationMethod, ENetException);

@@ -32,12 +32,16 @@ bool SplitRequestLine(std::string_view line, TRequestLine& parts) {
 
 void ReadHeaderLines(TTCPConnection& connection, THeaderList& headers) {
   std::vector<std::string> lines;
+  std::size_t bytes = 0;
   for (;;) {
     std::string line = connection.ReadLine();
     if (line.empty())
       break;
     if (static_cast<int>(lines.size()) >= MaxRequestHeaderLines)
       throw EHTTPTooManyHeaderLines("Too many header lines.");
+    bytes += line.size();
+    if (bytes > MaxRequestHeaderBytes)
+      throw EHTTPHeaderBlockTooLong("Header block too long.");
     if (line.starts_with(kDotStuffed))
       line.erase(0, 1);
     lines.push_back(std::move(line));

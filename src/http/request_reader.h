@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -14,6 +15,10 @@ namespace quenby {
 /// Most header lines read for one request; more raise EHTTPTooManyHeaderLines, so that a
 /// client cannot make the server hold an endless header block.
 constexpr int MaxRequestHeaderLines = 1000;
+/// Most bytes of header lines (without their line ends) read for one request; more raise
+/// EHTTPHeaderBlockTooLong. Parsing multiplies the size of some lines (every ";" of a
+/// "Cookie" line becomes a cookie object), so the block must stay small.
+constexpr std::size_t MaxRequestHeaderBytes = 65536;
 /// Bytes of a body read in one piece, so memory grows with what arrives, not with what a
 /// "Content-Length" line promises.
 constexpr std::int64_t RequestBodyChunkSize = 65536;
@@ -33,7 +38,8 @@ bool SplitRequestLine(std::string_view line, TRequestLine& parts);
 
 /// Reads header lines into `headers` (emptied first) up to and including the first empty
 /// line, which is not stored; a line beginning with ".." loses its first dot. Raises the
-/// connection's errors, and EHTTPTooManyHeaderLines beyond MaxRequestHeaderLines lines.
+/// connection's errors, EHTTPTooManyHeaderLines beyond MaxRequestHeaderLines lines and
+/// EHTTPHeaderBlockTooLong beyond MaxRequestHeaderBytes bytes.
 void ReadHeaderLines(TTCPConnection& connection, THeaderList& headers);
 
 /// Reads exactly `length` bytes into `stream`, piece by piece; raises the connection's error

@@ -64,6 +64,11 @@ void TTCPConnection::SetIntercept(std::shared_ptr<TConnectionIntercept> intercep
 
 bool TTCPConnection::IsConnected() {
   CheckPeerClosed(false, false);
+  return io_handler_ != nullptr && io_handler_->HandlerConnected() && !input_ended_;
+}
+
+bool TTCPConnection::CanSend() {
+  CheckPeerClosed(false, false);
   return io_handler_ != nullptr && io_handler_->HandlerConnected();
 }
 
@@ -71,14 +76,16 @@ void TTCPConnection::CheckPeerClosed(bool raise, bool ignore_buffer) {
   bool disconnected = false;
   if (io_handler_ != nullptr) {
     if (peer_closed_) {
-      if (io_handler_->HandlerConnected()) {
-        DropSocket();
+      // The socket is still held, so the peer ended its sending side. The connection
+      // counts as disconnected, but the socket stays open for a reply until Disconnect.
+      if (io_handler_->HandlerConnected() && !input_ended_) {
+        input_ended_ = true;
         DoStatus(hsDisconnected);
         DoDisconnected();
       }
       disconnected = true;
     } else {
-      disconnected = !io_handler_->HandlerConnected();
+      disconnected = !io_handler_->HandlerConnected() || input_ended_;
     }
   }
   if (disconnected && raise && (receive_buffer_.Size() == 0 || ignore_buffer)) {
@@ -376,6 +383,8 @@ void TTCPConnection::Disconnect() {
   if (was_connected) {
     DoStatus(hsDisconnecting);
     DropSocket();
+  } else if (input_ended_) {
+    DropSocket();  // kept open after the peer's half-close
   }
   std::unique_ptr<TIOHandler> owned;
   {

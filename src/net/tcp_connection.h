@@ -67,8 +67,11 @@ class TTCPConnection : public TNetComponent {
   bool LastLineSplit() const { return last_line_split_; }
 
   // --- state ---
-  /// The handler holds a socket (a detected peer close drops it first).
+  /// The handler holds a socket and the peer has not ended its sending side.
   virtual bool IsConnected();
+  /// The handler holds a socket: writes still reach a peer that only ended its sending
+  /// side (the socket is closed by Disconnect, DropSocket or destruction).
+  bool CanSend();
   /// Raises EConnClosedGracefully when disconnected and (the buffer is empty or
   /// `ignore_buffer`); with `raise` false only updates the state.
   virtual void CheckPeerClosed(bool raise = true, bool ignore_buffer = true);
@@ -156,6 +159,7 @@ class TTCPConnection : public TNetComponent {
   std::unique_ptr<TSimpleBuffer> write_buffer_;
   int write_threshold_ = -1;
   std::atomic<bool> peer_closed_{false};
+  bool input_ended_ = false;  // the peer ended its sending side; owning thread only
   bool last_read_timed_out_ = false;
   bool last_line_split_ = false;
 };

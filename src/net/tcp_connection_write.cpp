@@ -13,8 +13,9 @@ void TTCPConnection::WriteBytes(const void* buffer, std::int64_t length, bool wr
   if (length <= 0 || buffer == nullptr) {
     return;
   }
-  CheckPeerClosed(true, true);
-  if (!IsConnected()) {
+  // A peer that only ended its sending side still receives.
+  if (!CanSend()) {
+    CheckPeerClosed(true, true);
     throw ENotConnected(RSNotConnected);
   }
   if (write_buffer_ && !write_now) {
@@ -39,7 +40,9 @@ void TTCPConnection::SendAll(const char* bytes, std::size_t length) {
     const int chunk = static_cast<int>(std::min(length - position, MaxSendChunk));
     const int sent = io_handler_ != nullptr ? io_handler_->HandlerSend(bytes + position, chunk) : 0;
     peer_closed_ = sent == 0;
-    CheckPeerClosed(true, true);
+    if (!CanSend()) {
+      CheckPeerClosed(true, true);
+    }
     if (sent == SocketError) {
       TSocketStack& stack = SocketStack();
       if (stack.CheckSocketResult(sent, {SockErrShutdown, SockErrConnAborted, SockErrConnReset})) {

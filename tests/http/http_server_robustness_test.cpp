@@ -58,6 +58,15 @@ TEST_F(HTTPServerRobustnessTest, MalformedInputEndsOnlyItsConnection) {
              return lines;
            }(),
        false},
+      {"header block over 64 KiB",
+       "GET / HTTP/1.1\r\n" +
+           [] {
+             std::string lines;
+             for (int i = 0; i < 4; ++i)
+               lines += "X-" + std::to_string(i) + ": " + std::string(16000, 'a') + "\r\n";
+             return lines + "Cookie: " + std::string(2000, ';') + "\r\n\r\n";
+           }(),
+       false},
       {"expires out of range", "GET / HTTP/1.1\r\nExpires: 99999999\r\n\r\n", false},
       {"bad base64 credentials", "GET / HTTP/1.1\r\nAuthorization: Basic abc\r\n\r\n", false},
   };
@@ -77,6 +86,15 @@ TEST_F(HTTPServerRobustnessTest, GarbageHeaderLinesAreStillServed) {
   const std::string raw = server_.Exchange(
       "GET / HTTP/1.1\r\n\x01\x02: \xff\r\nno colon here\r\n: empty name\r\n"
       "Content-Length: x\r\nCookie: ;;=;a\r\n\r\n");
+  EXPECT_TRUE(raw.ends_with("\r\n\r\nhi"));
+}
+
+TEST_F(HTTPServerRobustnessTest, LongHeaderBlockUnderTheBoundIsServed) {
+  std::string lines;
+  for (int i = 0; i < 3; ++i)
+    lines += "X-" + std::to_string(i) + ": " + std::string(16000, 'a') + "\r\n";
+  const std::string raw = server_.Exchange("GET / HTTP/1.1\r\n" + lines +
+                                           "Cookie: " + std::string(8000, ';') + "\r\n\r\n");
   EXPECT_TRUE(raw.ends_with("\r\n\r\nhi"));
 }
 
@@ -121,8 +139,8 @@ TEST_F(HTTPServerRobustnessTest, CurlGetsTheReplyWithAndWithoutKeepAlive) {
   keeping.Server().OnCommandGet = server_.Server().OnCommandGet;
   keeping.Start();
   const std::string again = "http://127.0.0.1:" + std::to_string(keeping.Port()) + "/";
-  const std::string verbose =
-      run("curl -s -v --noproxy '*' -m 10 -H \"Connection: keep-alive\" " + again + "a " + again + "b 2>&1");
+  const std::string verbose = run("curl -s -v --noproxy '*' -m 10 -H \"Connection: keep-alive\" " +
+                                  again + "a " + again + "b 2>&1");
   EXPECT_NE(verbose.find("Re-using existing connection"), std::string::npos) << verbose;
   EXPECT_EQ(verbose.find("< Connection: close"), std::string::npos);
 }

@@ -104,6 +104,25 @@ TEST_F(TCPConnectionTest, BufferedInputSurvivesThePeerClose) {
   EXPECT_EQ(conn_.InputBuffer().View(), "unterminated");
 }
 
+TEST_F(TCPConnectionTest, AHalfClosedPeerStillGetsTheReply) {
+  int disconnected = 0;
+  conn_.OnDisconnected = [&](TTCPConnection&) { ++disconnected; };
+  client_.Send("request");
+  client_.ShutdownSend();
+  EXPECT_EQ(conn_.ReadAll(), "request");
+  EXPECT_FALSE(conn_.IsConnected());
+  EXPECT_EQ(disconnected, 1);
+  EXPECT_THROW(conn_.ReadLine(), EConnClosedGracefully);
+  conn_.WriteText("reply");
+  conn_.BeginWriteBuffering();
+  conn_.WriteText(" buffered");
+  conn_.EndWriteBuffering();
+  conn_.Disconnect();
+  EXPECT_EQ(client_.ReceiveUntilClose(), "reply buffered");
+  EXPECT_EQ(disconnected, 1);
+  EXPECT_ANY_THROW(conn_.WriteText("late"));
+}
+
 TEST_F(TCPConnectionTest, ResetDuringReadRaisesConnectionReset) {
   client_.Reset();
   try {
