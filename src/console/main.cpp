@@ -28,8 +28,11 @@ int main(int argc, char* argv[]) {
   }
   try {
     TServerConsole console(ExecutablePath());
-    return RunHeadless(console, parsed.Options, std::cout, std::cerr,
-                       [&stop_signals] { stop_signals.Wait(); });
+    return RunHeadless(console, parsed.Options, std::cout, std::cerr, [&stop_signals] {
+      stop_signals.Wait();
+      // A second stop signal ends a stop that hangs on a module.
+      stop_signals.Release();
+    });
   } catch (const std::exception& e) {
     std::cerr << "quenby: " << ExceptionClassName(e) << ": " << e.what() << std::endl;
     return kFailureExitCode;
