@@ -1,7 +1,9 @@
 // The quenby binary end to end: headless runs on 127.0.0.1 with port 0, talked to over
 // raw loopback sockets and stopped with SIGTERM.
+#include <unistd.h>
 #include <chrono>
 #include <csignal>
+
 #include <cstring>
 #include <thread>
 
@@ -178,6 +180,23 @@ TEST_F(HeadlessTest, ASecondStopSignalEndsAStopThatHangsOnAModule) {
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
   quenby.Signal(SIGTERM);
   EXPECT_EQ(quenby.Wait(std::chrono::seconds(5)), -1);
+  client.join();
+}
+
+TEST_F(HeadlessTest, AStopThatCannotEndItsPeerThreadsExitsOne) {
+  test::TQuenbyProcess quenby(Arguments({"--log"}));
+  const int port = quenby.WaitForListening();
+  ASSERT_GT(port, 0) << quenby.Err();
+  std::thread client([port] { test::Exchange(port, Get("/bin/pending.dll?never")); });
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (dir_.Read("quenby.log").find("pending.dll") == std::string::npos &&
+         std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  quenby.Signal(SIGTERM);
+  // The stop gives up after the console's TerminateWaitTime of 50 seconds.
+  EXPECT_EQ(quenby.Wait(std::chrono::seconds(80)), 1);
+  EXPECT_THAT(quenby.OutLines(),
+              testing::Contains(StartsWith("Exception ETerminateThreadTimeout")));
   client.join();
 }
 
