@@ -200,6 +200,19 @@ TEST_F(HeadlessTest, AStopThatCannotEndItsPeerThreadsExitsOne) {
   client.join();
 }
 
+TEST_F(HeadlessTest, HeadOfAFileTooLongForTheRecordAnnouncesNoLength) {
+  // 4 GiB + 3 bytes, sparse: a length cut to 32 bits would read 3.
+  const std::string big = dir_.Write("site/big.bin", "");
+  ASSERT_EQ(truncate(big.c_str(), (off_t{1} << 32) + 3), 0);
+  test::TQuenbyProcess quenby(Arguments());
+  const int port = quenby.WaitForListening();
+  ASSERT_GT(port, 0) << quenby.Err();
+  const std::string reply = test::Exchange(port, "HEAD /big.bin HTTP/1.0\r\n\r\n");
+  EXPECT_THAT(reply, StartsWith("HTTP/1.1 200"));
+  EXPECT_THAT(reply, Not(HasSubstr("Content-Length")));
+  EXPECT_EQ(quenby.Stop(), 0);
+}
+
 TEST_F(HeadlessTest, FailedStartPrintsTheExceptionLineAndExitsOne) {
   test::TQuenbyProcess quenby(Arguments({"--port", ""}));
   EXPECT_EQ(quenby.Wait(), 1);
