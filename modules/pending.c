@@ -9,6 +9,7 @@
  *            "Content-Type: text/plain\r\n\r\n".
  *   early    no worker: the calling thread writes "pending: finished before PENDING\n" and
  *            sends HSE_REQ_DONE_WITH_SESSION before HttpExtensionProc returns PENDING.
+ *   never    no worker and no finish: the request stays pending for good.
  *
  * The worker is started on first use and joined when the module is unloaded.
  */
@@ -119,6 +120,8 @@ BOOL WINAPI GetExtensionVersion(HSE_VERSION_INFO* pVer) {
 DWORD WINAPI HttpExtensionProc(EXTENSION_CONTROL_BLOCK* pECB) {
   const char* query = pECB->lpszQueryString;
   int with_header = query_has(query, "header");
+  if (query_has(query, "never"))
+    return HSE_STATUS_PENDING;
   if (query_has(query, "early")) {
     finish(pECB, with_header, kEarlyText);
     return HSE_STATUS_PENDING;

@@ -43,6 +43,10 @@ int TStopSignals::Wait() {
   return signal_number;
 }
 
+void TStopSignals::Release() {
+  pthread_sigmask(SIG_UNBLOCK, &stop_set_, nullptr);
+}
+
 bool DisplayAvailable() {
   return VariableSet("DISPLAY") || VariableSet("WAYLAND_DISPLAY") || VariableSet("QT_QPA_PLATFORM");
 }

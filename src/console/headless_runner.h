@@ -26,6 +26,9 @@ class TStopSignals {
 
   /// Waits until SIGINT or SIGTERM arrives and returns its number.
   int Wait();
+  /// Unblocks both signals again on the calling thread, so that a further one ends the process
+  /// at once instead of waiting for a stop that may never finish.
+  void Release();
 
  private:
   sigset_t stop_set_;

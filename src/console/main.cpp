@@ -1,4 +1,5 @@
 // quenby: the desktop web server. Until the window exists every run is headless.
+#include <cstdlib>
 #include <iostream>
 
 #include "console/command_line.h"
@@ -28,8 +29,19 @@ int main(int argc, char* argv[]) {
   }
   try {
     TServerConsole console(ExecutablePath());
-    return RunHeadless(console, parsed.Options, std::cout, std::cerr,
-                       [&stop_signals] { stop_signals.Wait(); });
+    const int code = RunHeadless(console, parsed.Options, std::cout, std::cerr, [&stop_signals] {
+      stop_signals.Wait();
+      // A second stop signal ends a stop that hangs on a module.
+      stop_signals.Release();
+    });
+    if (console.HTTPServer.Active()) {
+      // The stop left peer threads behind (a module that never finishes): tearing the server
+      // down would wait for them for good, and unloading their modules under them is unsafe.
+      std::cout.flush();
+      std::cerr.flush();
+      std::_Exit(code);
+    }
+    return code;
   } catch (const std::exception& e) {
     std::cerr << "quenby: " << ExceptionClassName(e) << ": " << e.what() << std::endl;
     return kFailureExitCode;

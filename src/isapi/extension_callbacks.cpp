@@ -18,6 +18,7 @@
 #include "isapi/extension_headers.h"
 #include "isapi/isapi_runner.h"
 #include "net/peer_thread.h"
+#include "net/sigpipe_guard.h"
 #include "net/socket_handle.h"
 #include "net/tcp_connection.h"
 #include "util/text.h"
@@ -133,6 +134,8 @@ bool SendFileBytes(int socket, int file, DWORD count) {
       return false;
     remaining = status.st_size > position ? status.st_size - position : 0;
   }
+  // A client that has gone must fail the send, not kill the server with SIGPIPE.
+  TSigPipeGuard guard;
   while (remaining > 0) {
     const ssize_t sent = sendfile(socket, file, nullptr, static_cast<std::size_t>(remaining));
     if (sent < 0 && errno == EINTR)

@@ -17,6 +17,7 @@
 #include <chrono>
 #include <cstring>
 
+#include "net/sigpipe_guard.h"
 #include "util/text.h"
 
 namespace quenby {
@@ -274,42 +275,6 @@ std::uint32_t TSocketStack::NetworkToHost32(std::uint32_t value) {
 void SetSocketLastError(int code) {
   t_last_error = code;
 }
-
-namespace {
-
-// sendfile(2) has no flag against SIGPIPE: the signal is blocked on this thread for the call
-// and a SIGPIPE it raised is taken off the thread's pending set before unblocking.
-class TSigPipeGuard {
- public:
-  TSigPipeGuard() {
-    sigemptyset(&pipe_set_);
-    sigaddset(&pipe_set_, SIGPIPE);
-    sigset_t pending;
-    sigpending(&pending);
-    was_pending_ = sigismember(&pending, SIGPIPE) == 1;
-    pthread_sigmask(SIG_BLOCK, &pipe_set_, &old_mask_);
-  }
-  ~TSigPipeGuard() {
-    if (!was_pending_) {
-      sigset_t pending;
-      sigpending(&pending);
-      if (sigismember(&pending, SIGPIPE) == 1) {
-        const timespec no_wait{0, 0};
-        sigtimedwait(&pipe_set_, nullptr, &no_wait);
-      }
-    }
-    pthread_sigmask(SIG_SETMASK, &old_mask_, nullptr);
-  }
-  TSigPipeGuard(const TSigPipeGuard&) = delete;
-  TSigPipeGuard& operator=(const TSigPipeGuard&) = delete;
-
- private:
-  sigset_t pipe_set_;
-  sigset_t old_mask_;
-  bool was_pending_ = false;
-};
-
-}  // namespace
 
 std::int64_t TSocketStack::TransmitFile(TSocket socket, const std::string& file_name) {
   const int file = ::open(file_name.c_str(), O_RDONLY | O_CLOEXEC);

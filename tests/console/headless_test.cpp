@@ -1,6 +1,11 @@
 // The quenby binary end to end: headless runs on 127.0.0.1 with port 0, talked to over
 // raw loopback sockets and stopped with SIGTERM.
+#include <unistd.h>
+#include <chrono>
+#include <csignal>
+
 #include <cstring>
+#include <thread>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -159,6 +164,53 @@ TEST_F(HeadlessTest, LogInAMissingFolderKeepsRunningAndFailsRequests) {
   EXPECT_THAT(test::Exchange(port, Get("/a.txt")), StartsWith("HTTP/1.1 500"));
   EXPECT_EQ(quenby.Stop(), 0);
   EXPECT_THAT(quenby.OutLines(), testing::Contains(StartsWith("Stopped at:")));
+}
+
+TEST_F(HeadlessTest, ASecondStopSignalEndsAStopThatHangsOnAModule) {
+  test::TQuenbyProcess quenby(Arguments({"--log"}));
+  const int port = quenby.WaitForListening();
+  ASSERT_GT(port, 0) << quenby.Err();
+  // A request that stays pending for good keeps its peer thread, so no stop can finish.
+  std::thread client([port] { test::Exchange(port, Get("/bin/pending.dll?never")); });
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (dir_.Read("quenby.log").find("pending.dll") == std::string::npos &&
+         std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  quenby.Signal(SIGTERM);
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  quenby.Signal(SIGTERM);
+  EXPECT_EQ(quenby.Wait(std::chrono::seconds(5)), -1);
+  client.join();
+}
+
+TEST_F(HeadlessTest, AStopThatCannotEndItsPeerThreadsExitsOne) {
+  test::TQuenbyProcess quenby(Arguments({"--log"}));
+  const int port = quenby.WaitForListening();
+  ASSERT_GT(port, 0) << quenby.Err();
+  std::thread client([port] { test::Exchange(port, Get("/bin/pending.dll?never")); });
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (dir_.Read("quenby.log").find("pending.dll") == std::string::npos &&
+         std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  quenby.Signal(SIGTERM);
+  // The stop gives up after the console's TerminateWaitTime of 50 seconds.
+  EXPECT_EQ(quenby.Wait(std::chrono::seconds(80)), 1);
+  EXPECT_THAT(quenby.OutLines(),
+              testing::Contains(StartsWith("Exception ETerminateThreadTimeout")));
+  client.join();
+}
+
+TEST_F(HeadlessTest, HeadOfAFileTooLongForTheRecordAnnouncesNoLength) {
+  // 4 GiB + 3 bytes, sparse: a length cut to 32 bits would read 3.
+  const std::string big = dir_.Write("site/big.bin", "");
+  ASSERT_EQ(truncate(big.c_str(), (off_t{1} << 32) + 3), 0);
+  test::TQuenbyProcess quenby(Arguments());
+  const int port = quenby.WaitForListening();
+  ASSERT_GT(port, 0) << quenby.Err();
+  const std::string reply = test::Exchange(port, "HEAD /big.bin HTTP/1.0\r\n\r\n");
+  EXPECT_THAT(reply, StartsWith("HTTP/1.1 200"));
+  EXPECT_THAT(reply, Not(HasSubstr("Content-Length")));
+  EXPECT_EQ(quenby.Stop(), 0);
 }
 
 TEST_F(HeadlessTest, FailedStartPrintsTheExceptionLineAndExitsOne) {

@@ -142,6 +142,12 @@ int TQuenbyProcess::WaitForListening() {
   return std::atoi(line.c_str() + colon + 1);
 }
 
+void TQuenbyProcess::Signal(int signal_number) {
+  if (pid_ > 0) {
+    kill(pid_, signal_number);
+  }
+}
+
 int TQuenbyProcess::Stop() {
   if (pid_ > 0) {
     kill(pid_, SIGTERM);

@@ -26,6 +26,8 @@ class TQuenbyProcess {
                           std::chrono::milliseconds timeout = std::chrono::seconds(20));
   /// The port of the "Listening on http://HOST:PORT/" line; 0 when none came.
   int WaitForListening();
+  /// Sends `signal_number` without waiting.
+  void Signal(int signal_number);
   /// Sends SIGTERM and waits for the end; returns the exit code (-1 when killed).
   int Stop();
   /// Waits for the end without a signal; returns the exit code.

@@ -1,8 +1,14 @@
 // What a client receives from modules that answer through header requests, redirects,
 // WriteClient alone, file sends and pending completion: always a well-formed reply.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <chrono>
+#include <thread>
 
 #include "support/isapi_server.h"
 #include "support/temp_dir.h"
@@ -82,6 +88,32 @@ TEST_F(ExtensionReplyTest, UnreadableDateFailsTheHeaderRequestButTheReplyStaysWe
       server_.Get("/headers.dll?header=Date:%20someday%0D%0APragma:%20p%0D%0A%0D%0A");
   EXPECT_EQ(StatusLineOf(reply), "HTTP/1.1 200 OK");
   EXPECT_EQ(BodyOf(reply), "headers: result=0\n");
+}
+
+TEST_F(ExtensionReplyTest, ClientLeavingDuringAFileSendDoesNotKillTheServer) {
+  TempDir dir;
+  const std::string file = dir.Write("big.bin", "");
+  ASSERT_EQ(truncate(file.c_str(), 64 << 20), 0);  // far more than the socket buffers hold
+  const int client = socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_GE(client, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<std::uint16_t>(server_.Port()));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  const std::string request = "GET /transmit.dll?noheader&file=" + file + " HTTP/1.0\r\n\r\n";
+  ASSERT_EQ(send(client, request.data(), request.size(), 0), static_cast<ssize_t>(request.size()));
+  char first[16];
+  ASSERT_GT(recv(client, first, sizeof first, 0), 0);  // the send has begun
+  const linger reset{1, 0};
+  setsockopt(client, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+  close(client);
+
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (after_ == 0 && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_EQ(after_, 1);
+  EXPECT_EQ(StatusLineOf(server_.Get("/hello.dll")), "HTTP/1.1 200 OK");
 }
 
 TEST_F(ExtensionReplyTest, TransmittedFileArrivesAfterTheHeaderAndBeforeTheWrittenBody) {
