@@ -4,7 +4,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
-scripts/build.sh build >/dev/null
+echo "run: building Quenby (the first build takes a few minutes)" >&2
+scripts/build.sh build >&2
 exec build/quenby --headless \
   --host 127.0.0.1 --port 8080 \
   --root "$PWD/examples/site" --index index.html \
