@@ -166,16 +166,23 @@ TEST_F(HeadlessTest, LogInAMissingFolderKeepsRunningAndFailsRequests) {
   EXPECT_THAT(quenby.OutLines(), testing::Contains(StartsWith("Stopped at:")));
 }
 
+// Sends a request that a module keeps pending for good, and returns once the server has
+// logged it; the returned thread ends when the server goes away.
+std::thread StartNeverEndingRequest(const test::TempDir& dir, int port) {
+  std::thread client([port] { test::Exchange(port, Get("/bin/pending.dll?never")); });
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (dir.Read("quenby.log").find("pending.dll") == std::string::npos &&
+         std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  return client;
+}
+
 TEST_F(HeadlessTest, ASecondStopSignalEndsAStopThatHangsOnAModule) {
   test::TQuenbyProcess quenby(Arguments({"--log"}));
   const int port = quenby.WaitForListening();
   ASSERT_GT(port, 0) << quenby.Err();
   // A request that stays pending for good keeps its peer thread, so no stop can finish.
-  std::thread client([port] { test::Exchange(port, Get("/bin/pending.dll?never")); });
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (dir_.Read("quenby.log").find("pending.dll") == std::string::npos &&
-         std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  std::thread client = StartNeverEndingRequest(dir_, port);
   quenby.Signal(SIGTERM);
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
   quenby.Signal(SIGTERM);
@@ -187,11 +194,7 @@ TEST_F(HeadlessTest, AStopThatCannotEndItsPeerThreadsExitsOne) {
   test::TQuenbyProcess quenby(Arguments({"--log"}));
   const int port = quenby.WaitForListening();
   ASSERT_GT(port, 0) << quenby.Err();
-  std::thread client([port] { test::Exchange(port, Get("/bin/pending.dll?never")); });
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (dir_.Read("quenby.log").find("pending.dll") == std::string::npos &&
-         std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  std::thread client = StartNeverEndingRequest(dir_, port);
   quenby.Signal(SIGTERM);
   // The stop gives up after the console's TerminateWaitTime of 50 seconds.
   EXPECT_EQ(quenby.Wait(std::chrono::seconds(80)), 1);
