@@ -156,10 +156,13 @@ void TRequestHandler::SendFile(const THandlerSettings& settings, const std::stri
   // An empty type makes the sender announce the file by its extension, as HEAD does, instead of the
   // reply's default "text/html".
   response.ContentType.clear();
+  // Read before the send: a failure here still gets an error reply, while one after the
+  // header has gone out can only end the connection.
+  const std::int64_t size = FileSize(file_path);
   const auto sent = server_.SendFileReply(thread, response, file_path);
   const TPeerAddress peer = PeerAddress(thread);
   WriteActivity(Format("Serving file %s (%lld bytes / %lld bytes sent) to %s:%d", file_path.c_str(),
-                       static_cast<long long>(sent), static_cast<long long>(FileSize(file_path)),
+                       static_cast<long long>(sent), static_cast<long long>(size),
                        peer.IP.c_str(), peer.Port),
                 settings.EnableLog, settings.LogFileName);
 }

@@ -254,14 +254,17 @@ void TCustomHTTPServer::AnswerRequest(TPeerThread& thread, THTTPRequestInfo& req
     } catch (const EClosedSocket&) {
       throw;
     } catch (const std::exception& e) {
+      // Once the header is out the client holds (part of) a reply: an error text appended
+      // to it would corrupt it. The failure then ends the connection instead, and the peer
+      // thread reports it through OnException.
+      if (response.HeaderSent)
+        throw;
       response.SetStatusCode(kInternalServerErrorStatusCode);
       response.BodyText = e.what();
-      if (!response.HeaderSent) {
-        // The message is the whole body: a length or stream the handler set before it
-        // failed would announce or send something else.
-        response.SetContentLength(-1);
-        response.ReleaseBodyStream();
-      }
+      // The message is the whole body: a length or stream the handler set before it failed
+      // would announce or send something else.
+      response.SetContentLength(-1);
+      response.ReleaseBodyStream();
     }
   }
   TReplyBuffering buffering(*response.ClientConnection);

@@ -64,7 +64,7 @@ class HeadlessTest : public ::testing::Test {
                                           "--index",
                                           "index.html",
                                           "--alias",
-                                          std::string("/bin=") + QUENBY_MODULE_DIR,
+                                          std::string("/bin=") + QUENBY_TEST_MODULE_DIR,
                                           "--alias",
                                           "/docs=" + dir_.FilePath("docs"),
                                           "--log-file",

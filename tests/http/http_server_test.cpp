@@ -272,5 +272,40 @@ TEST_F(HTTPServerTest, MissingFileRaisesBeforeAnythingIsWritten) {
   EXPECT_FALSE(reply.Body.empty());
 }
 
+
+// A failure after the reply went out must not append an error text to it: the client keeps
+// exactly the reply, the connection ends, and OnException hears of the failure. Kept-alive
+// connections end too, so no later request reads the leftovers.
+TEST_F(HTTPServerTest, FailureAfterTheReplyWentOutEndsTheConnectionOnly) {
+  test::TempDir dir;
+  const std::string file = dir.Write("ten.txt", "0123456789");
+  Server().KeepAlive = true;
+  Server().OnCommandGet = [&](TPeerThread& thread, THTTPRequestInfo& request,
+                              THTTPResponseInfo& response) {
+    if (request.Path == "/head") {
+      response.SendHeader("200 OK");
+      throw std::runtime_error("late failure");
+    }
+    Server().SendFileReply(thread, response, file);
+    throw Exception("log write failed");
+  };
+  server_.Start();
+  const std::string raw = server_.Exchange(
+      "GET /file HTTP/1.1\r\nConnection: keep-alive\r\n\r\nGET /file HTTP/1.1\r\n\r\n");
+  const auto reply = SplitReply(raw);
+  EXPECT_EQ(reply.StatusLine, "HTTP/1.1 200 OK");
+  EXPECT_EQ(reply.Body, "0123456789");
+  EXPECT_EQ(Occurrences(raw, "HTTP/1.1"), 1) << raw;
+  EXPECT_EQ(raw.find("log write failed"), std::string::npos);
+  const auto head = SplitReply(server_.Exchange("GET /head HTTP/1.1\r\n\r\n"));
+  EXPECT_EQ(head.StatusLine, "HTTP/1.1 200 OK");
+  EXPECT_EQ(head.Body, "");
+  EXPECT_TRUE(test::WaitUntil([this] { return server_.Exceptions().size() == 2; }));
+  const auto reported = server_.Exceptions();
+  ASSERT_EQ(reported.size(), 2u);
+  EXPECT_NE(reported[0].find("log write failed"), std::string::npos) << reported[0];
+  EXPECT_NE(reported[1].find("late failure"), std::string::npos) << reported[1];
+}
+
 }  // namespace
 }  // namespace quenby

@@ -84,7 +84,7 @@ TEST_F(TransmitModule, RelativeNamesResolveBesideTheModule) {
   EXPECT_EQ(module.Run(host), static_cast<DWORD>(HSE_STATUS_ERROR));
   EXPECT_EQ(host.Block()->dwHttpStatusCode, 404u);
   EXPECT_EQ(host.body,
-            "transmit: cannot open " + std::string(QUENBY_MODULE_DIR) + "/no-such-file\n");
+            "transmit: cannot open " + std::string(QUENBY_TEST_MODULE_DIR) + "/no-such-file\n");
 }
 
 // The crash module must really raise each signal: the host's fault handling is tested

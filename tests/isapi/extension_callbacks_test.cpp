@@ -31,7 +31,7 @@ TAnswer ParseAnswer(const std::string& body) {
 
 class ExtensionCallbacksTest : public ::testing::Test {
  protected:
-  ExtensionCallbacksTest() : server_(QUENBY_MODULE_DIR) {
+  ExtensionCallbacksTest() : server_(QUENBY_TEST_MODULE_DIR) {
     server_.Server().ServerSoftware = "QuenbyTest/1.0";
   }
 

@@ -18,7 +18,7 @@ namespace {
 
 class ExtensionReplyTest : public ::testing::Test {
  protected:
-  ExtensionReplyTest() : server_(QUENBY_MODULE_DIR) {
+  ExtensionReplyTest() : server_(QUENBY_TEST_MODULE_DIR) {
     server_.Runner().AfterExecute = [this](TISAPIRunner&) { ++after_; };
     server_.Start();
   }

@@ -180,7 +180,7 @@ BOOL FakeHost::TransmitFile(const HSE_TF_INFO& info) {
 }
 
 std::string ModulePath(const std::string& name) {
-  return std::string(QUENBY_MODULE_DIR) + "/" + name + ".dll";
+  return std::string(QUENBY_TEST_MODULE_DIR) + "/" + name + ".dll";
 }
 
 TestModule::TestModule(const std::string& name)

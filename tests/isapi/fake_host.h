@@ -63,7 +63,7 @@ class FakeHost {
   bool done_ = false;
 };
 
-/// A built module from QUENBY_MODULE_DIR, loaded for the lifetime of this object.
+/// A built module from QUENBY_TEST_MODULE_DIR, loaded for the lifetime of this object.
 class TestModule {
  public:
   explicit TestModule(const std::string& name);

@@ -18,7 +18,7 @@ namespace {
 
 class ISAPIRunnerTest : public ::testing::Test {
  protected:
-  explicit ISAPIRunnerTest(std::string root = QUENBY_MODULE_DIR) : server_(std::move(root)) {
+  explicit ISAPIRunnerTest(std::string root = QUENBY_TEST_MODULE_DIR) : server_(std::move(root)) {
     server_.Runner().OnModuleLoad = [this](TISAPIRunner&, const std::string& name) {
       std::lock_guard<std::mutex> guard(lock_);
       loaded_.push_back(name);
@@ -165,7 +165,7 @@ class ISAPIRunnerTempRootTest : protected TempRootHolder, public ISAPIRunnerTest
 TEST_F(ISAPIRunnerTempRootTest, ModulesOfOneFileNameInTwoFoldersShareOneCacheEntry) {
   namespace fs = std::filesystem;
   fs::create_directories(dir_.FilePath("a"));
-  fs::copy_file(std::string(QUENBY_MODULE_DIR) + "/rawreply.dll", dir_.FilePath("a/app.dll"),
+  fs::copy_file(std::string(QUENBY_TEST_MODULE_DIR) + "/rawreply.dll", dir_.FilePath("a/app.dll"),
                 fs::copy_options::overwrite_existing);
   dir_.Write("b/app.dll", "not a shared object");
   server_.Start();
@@ -176,7 +176,7 @@ TEST_F(ISAPIRunnerTempRootTest, ModulesOfOneFileNameInTwoFoldersShareOneCacheEnt
 
 TEST_F(ISAPIRunnerTempRootTest, AspDllInThePathSkipsTheVersionCallCaseSensitively) {
   namespace fs = std::filesystem;
-  const std::string refuse = std::string(QUENBY_MODULE_DIR) + "/refuse.dll";
+  const std::string refuse = std::string(QUENBY_TEST_MODULE_DIR) + "/refuse.dll";
   fs::copy_file(refuse, dir_.FilePath("myasp.dll"), fs::copy_options::overwrite_existing);
   fs::copy_file(refuse, dir_.FilePath("MYASP.DLL"), fs::copy_options::overwrite_existing);
   server_.Start();
@@ -211,7 +211,7 @@ TEST(ISAPIRunnerDirectTest, MissingThreadRequestOrResponseTouchesNothing) {
   runner.BeforeExecute = [&](TISAPIRunner&) { ++events; };
   THTTPRequestInfo request;
   THTTPResponseInfo response(nullptr);
-  runner.RunExtension(std::string(QUENBY_MODULE_DIR) + "/hello.dll", nullptr, &request, &response,
+  runner.RunExtension(std::string(QUENBY_TEST_MODULE_DIR) + "/hello.dll", nullptr, &request, &response,
                       "/", false, "");
   EXPECT_EQ(events, 0);
   EXPECT_EQ(response.StatusCode(), 200);
