@@ -21,8 +21,8 @@ struct TExpected {
   std::string Value;
 };
 
-// The probe's GetServerVariable answer; the value is taken between its "value=" and
-// "terminated=" lines, as a session value holds line ends of its own.
+// The probe's GetServerVariable answer. Its lines come in a fixed order; the value is all
+// between "value=" and the last "terminated=" line, as a session value holds line ends.
 struct TVariableAnswer {
   std::string Result;
   std::string Size;
@@ -30,14 +30,28 @@ struct TVariableAnswer {
 };
 
 TVariableAnswer ParseVariableAnswer(const std::string& body) {
-  auto field = [&](const std::string& key, const std::string& next) {
-    const std::size_t start = body.find(key + "=");
-    const std::size_t end = body.rfind("\n" + next + "=");
-    if (start == std::string::npos || end == std::string::npos || end < start)
-      return std::string("(missing)");
-    return body.substr(start + key.size() + 1, end - start - key.size() - 1);
+  std::size_t at = 0;
+  auto line = [&](const std::string& key) {
+    const std::string prefix = key + "=";
+    if (body.compare(at, prefix.size(), prefix) != 0)
+      return std::string("(missing " + key + ")");
+    const std::size_t end = body.find('\n', at);
+    std::string value = body.substr(at + prefix.size(), end - at - prefix.size());
+    at = end == std::string::npos ? body.size() : end + 1;
+    return value;
   };
-  return {field("result", "size"), field("size", "error"), field("value", "terminated")};
+  TVariableAnswer answer;
+  answer.Result = line("result");
+  answer.Size = line("size");
+  line("error");
+  const std::string value_prefix = "value=";
+  const std::size_t end = body.rfind("\nterminated=");
+  if (body.compare(at, value_prefix.size(), value_prefix) != 0 || end == std::string::npos ||
+      end < at + value_prefix.size())
+    answer.Value = "(missing value)";
+  else
+    answer.Value = body.substr(at + value_prefix.size(), end - at - value_prefix.size());
+  return answer;
 }
 
 // The name the resolver gives 127.0.0.1, or the address when it has none.
@@ -78,6 +92,7 @@ TEST(ServerVariables, EveryNamedVariableGivesWhatTheRequestCarries) {
   TISAPITestServer server(QUENBY_MODULE_DIR);
   server.Server().ServerSoftware = "QuenbyTest/1.0";
   server.Server().SetSessionState(true);
+  server.Server().SessionTimeOut = 60000;  // without a time-out the server keeps no sessions
   server.Server().AutoStartSession = true;
   server.Server().OnSessionStart = [](THTTPSession& session) {
     session.SessionValues = {"colour=blue", "size=9"};
