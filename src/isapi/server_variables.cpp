@@ -17,54 +17,6 @@
 
 namespace quenby {
 
-const std::array<const char*, 45> ServerVariableNames = {
-    "AUTH_TYPE",
-    "AUTH_NAME",
-    "AUTH_PASS",
-    "CONTENT_LENGTH",
-    "CONTENT_TYPE",
-    "GATEWAY_INTERFACE",
-    "PATH_INFO",
-    "PATH_TRANSLATED",
-    "QUERY_STRING",
-    "REMOTE_ADDR",
-    "REMOTE_HOST",
-    "REMOTE_USER",
-    "REQUEST_METHOD",
-    "SCRIPT_NAME",
-    "SERVER_NAME",
-    "SERVER_PORT",
-    "SERVER_PROTOCOL",
-    "SERVER_SOFTWARE",
-    "HTTP_COOKIE",
-    "HTTP_USER_AGENT",
-    "URL",
-    "HTTP_CACHE_CONTROL",
-    "HTTP_DATE",
-    "HTTP_ACCEPT",
-    "HTTP_FROM",
-    "HTTP_HOST",
-    "HTTP_IF_MODIFIED_SINCE",
-    "HTTP_REFERER",
-    "HTTP_CONTENT_ENCODING",
-    "HTTP_CONTENT_VERSION",
-    "HTTP_DERIVED_FROM",
-    "HTTP_EXPIRES",
-    "HTTP_TITLE",
-    "HTTP_CONNECTION",
-    "HTTP_AUTHORIZATION",
-    "DOCUMENT_ROOT",
-    "SERVER_ADMIN",
-    "SERVER_ADDR",
-    "HTTP_ACCEPT_LANGUAGE",
-    "HTTP_ACCEPT_ENCODING",
-    "HTTP_CLIENT_IP",
-    "REDIRECT_STATUS",
-    "HTTP_REDIRECT_STATUS",
-    "REDIRECT_URL",
-    "HTTP_SESSION",
-};
-
 namespace {
 
 constexpr const char* kAuthType = "Basic";
@@ -123,13 +75,6 @@ BOOL CopyOut(const std::string& value, LPVOID buffer, LPDWORD size) {
   return TRUE;
 }
 
-int FindName(std::string_view name) {
-  for (std::size_t i = 0; i < ServerVariableNames.size(); ++i)
-    if (SameText(name, ServerVariableNames[i]))
-      return static_cast<int>(i);
-  return -1;
-}
-
 }  // namespace
 
 std::string HeaderVariable(const TECB& block, std::string_view name) {
@@ -153,102 +98,77 @@ std::string HttpHeaderVariable(const TECB& block, std::string_view name) {
   return HeaderVariable(block, header);
 }
 
-std::string ServerVariableValue(const TECB& block, std::size_t index) {
-  const THTTPRequestInfo& q = *block.RequestInfo;
-  switch (index + 1) {  // numbered as in the table of names
-    case 1:
-      return kAuthType;
-    case 2:
-      return q.AuthorizationUser;
-    case 3:
-      return q.AuthorizationPassword;
-    case 4:
-      return HeaderVariable(block, "content-length");
-    case 5:
-      return HeaderVariable(block, "content-type");
-    case 6:
-      return kGatewayInterface;
-    case 7:
-      return block.ecb_.lpszPathTranslated != nullptr ? block.ecb_.lpszPathTranslated : "";
-    case 8:
-      return q.Path;
-    case 9:
-      return q.ParamText;
-    case 10:
-      return q.ClientAddress;
-    case 11:
-      return RemoteHost(q.ClientAddress);
-    case 12:
-      return q.AuthorizationUser;
-    case 13:
-      return q.Method;
-    case 14:
-      return ScriptName(q.Path);
-    case 15:
-      return q.Host;
-    case 16:
-      return ServerPort(block);
-    case 17:
-      return q.HTTPVersion;
-    case 18:
-      return block.Server != nullptr ? block.Server->ServerSoftware : std::string();
-    case 19:
-      return HeaderVariable(block, "cookie");
-    case 20:
-      return HeaderVariable(block, "User-Agent");
-    case 21:
-      return ScriptName(q.Path);
-    case 22:
-      return HttpHeaderVariable(block, "CACHE_CONTROL");
-    case 23:
-      return HeaderVariable(block, "DATE");
-    case 24:
-      return HeaderVariable(block, "ACCEPT");
-    case 25:
-      return HeaderVariable(block, "FROM");
-    case 26:
-      return HeaderVariable(block, "HOST");
-    case 27:
-      return HttpHeaderVariable(block, "IF-MODIFIED-SINCE");
-    case 28:
-      return HeaderVariable(block, "REFERER");
-    case 29:
-      return HeaderVariable(block, "CONTENT-ENCODING");
-    case 30:
-      return HeaderVariable(block, "CONTENT-VERSION");
-    case 31:
-      return HeaderVariable(block, "DERIVED-FROM");
-    case 32:
-      return HeaderVariable(block, "EXPIRES");
-    case 33:
-      return HeaderVariable(block, "TITLE");
-    case 34:
-      return HeaderVariable(block, "CONNECTION");
-    case 35:
-      return HeaderVariable(block, "AUTHORIZATION");
-    case 36:
-      return block.BaseDirectory;
-    case 37:
-      return block.ServerAdmin;
-    case 38:
-      return q.ClientAddress;
-    case 39:
-      return HeaderVariable(block, "ACCEPT-LANGUAGE");
-    case 40:
-      return HeaderVariable(block, "ACCEPT-ENCODING");
-    case 41:
-      return q.ClientAddress;
-    case 42:
-      return kRedirectStatus;
-    case 43:
-      return kRedirectStatus;
-    case 44:
-      return q.Path;
-    case 45:
-      return SessionText(q);
-    default:
-      return {};
-  }
+namespace {
+
+const THTTPRequestInfo& Request(const TECB& block) {
+  return *block.RequestInfo;
+}
+
+// One line per variable, so a name and its value cannot drift apart.
+const TServerVariable ServerVariableTable[] = {
+    {"AUTH_TYPE", [](const TECB&) { return std::string(kAuthType); }},
+    {"AUTH_NAME", [](const TECB& b) { return Request(b).AuthorizationUser; }},
+    {"AUTH_PASS", [](const TECB& b) { return Request(b).AuthorizationPassword; }},
+    {"CONTENT_LENGTH", [](const TECB& b) { return HeaderVariable(b, "content-length"); }},
+    {"CONTENT_TYPE", [](const TECB& b) { return HeaderVariable(b, "content-type"); }},
+    {"GATEWAY_INTERFACE", [](const TECB&) { return std::string(kGatewayInterface); }},
+    {"PATH_INFO",
+     [](const TECB& b) {
+       return std::string(b.ecb_.lpszPathTranslated != nullptr ? b.ecb_.lpszPathTranslated : "");
+     }},
+    {"PATH_TRANSLATED", [](const TECB& b) { return Request(b).Path; }},
+    {"QUERY_STRING", [](const TECB& b) { return Request(b).ParamText; }},
+    {"REMOTE_ADDR", [](const TECB& b) { return Request(b).ClientAddress; }},
+    {"REMOTE_HOST", [](const TECB& b) { return RemoteHost(Request(b).ClientAddress); }},
+    {"REMOTE_USER", [](const TECB& b) { return Request(b).AuthorizationUser; }},
+    {"REQUEST_METHOD", [](const TECB& b) { return Request(b).Method; }},
+    {"SCRIPT_NAME", [](const TECB& b) { return ScriptName(Request(b).Path); }},
+    {"SERVER_NAME", [](const TECB& b) { return Request(b).Host; }},
+    {"SERVER_PORT", ServerPort},
+    {"SERVER_PROTOCOL", [](const TECB& b) { return Request(b).HTTPVersion; }},
+    {"SERVER_SOFTWARE",
+     [](const TECB& b) { return b.Server != nullptr ? b.Server->ServerSoftware : std::string(); }},
+    {"HTTP_COOKIE", [](const TECB& b) { return HeaderVariable(b, "cookie"); }},
+    {"HTTP_USER_AGENT", [](const TECB& b) { return HeaderVariable(b, "User-Agent"); }},
+    {"URL", [](const TECB& b) { return ScriptName(Request(b).Path); }},
+    {"HTTP_CACHE_CONTROL", [](const TECB& b) { return HttpHeaderVariable(b, "CACHE_CONTROL"); }},
+    {"HTTP_DATE", [](const TECB& b) { return HeaderVariable(b, "DATE"); }},
+    {"HTTP_ACCEPT", [](const TECB& b) { return HeaderVariable(b, "ACCEPT"); }},
+    {"HTTP_FROM", [](const TECB& b) { return HeaderVariable(b, "FROM"); }},
+    {"HTTP_HOST", [](const TECB& b) { return HeaderVariable(b, "HOST"); }},
+    {"HTTP_IF_MODIFIED_SINCE",
+     [](const TECB& b) { return HttpHeaderVariable(b, "IF-MODIFIED-SINCE"); }},
+    {"HTTP_REFERER", [](const TECB& b) { return HeaderVariable(b, "REFERER"); }},
+    {"HTTP_CONTENT_ENCODING", [](const TECB& b) { return HeaderVariable(b, "CONTENT-ENCODING"); }},
+    {"HTTP_CONTENT_VERSION", [](const TECB& b) { return HeaderVariable(b, "CONTENT-VERSION"); }},
+    {"HTTP_DERIVED_FROM", [](const TECB& b) { return HeaderVariable(b, "DERIVED-FROM"); }},
+    {"HTTP_EXPIRES", [](const TECB& b) { return HeaderVariable(b, "EXPIRES"); }},
+    {"HTTP_TITLE", [](const TECB& b) { return HeaderVariable(b, "TITLE"); }},
+    {"HTTP_CONNECTION", [](const TECB& b) { return HeaderVariable(b, "CONNECTION"); }},
+    {"HTTP_AUTHORIZATION", [](const TECB& b) { return HeaderVariable(b, "AUTHORIZATION"); }},
+    {"DOCUMENT_ROOT", [](const TECB& b) { return b.BaseDirectory; }},
+    {"SERVER_ADMIN", [](const TECB& b) { return b.ServerAdmin; }},
+    {"SERVER_ADDR", [](const TECB& b) { return Request(b).ClientAddress; }},
+    {"HTTP_ACCEPT_LANGUAGE", [](const TECB& b) { return HeaderVariable(b, "ACCEPT-LANGUAGE"); }},
+    {"HTTP_ACCEPT_ENCODING", [](const TECB& b) { return HeaderVariable(b, "ACCEPT-ENCODING"); }},
+    {"HTTP_CLIENT_IP", [](const TECB& b) { return Request(b).ClientAddress; }},
+    {"REDIRECT_STATUS", [](const TECB&) { return std::string(kRedirectStatus); }},
+    {"HTTP_REDIRECT_STATUS", [](const TECB&) { return std::string(kRedirectStatus); }},
+    {"REDIRECT_URL", [](const TECB& b) { return Request(b).Path; }},
+    {"HTTP_SESSION", [](const TECB& b) { return SessionText(Request(b)); }},
+};
+
+const TServerVariable* FindVariable(std::string_view name) {
+  for (const TServerVariable& variable : ServerVariableTable)
+    if (SameText(name, variable.Name))
+      return &variable;
+  return nullptr;
+}
+
+}  // namespace
+
+std::span<const TServerVariable> ServerVariables() {
+  return ServerVariableTable;
 }
 
 BOOL WINAPI GetServerVariable(HCONN hConn, LPSTR lpszVariableName, LPVOID lpvBuffer,
@@ -257,10 +177,8 @@ BOOL WINAPI GetServerVariable(HCONN hConn, LPSTR lpszVariableName, LPVOID lpvBuf
   if (!block || block->PeerThread == nullptr || lpszVariableName == nullptr || lpdwSize == nullptr)
     return FALSE;
   try {
-    const int index = FindName(lpszVariableName);
-    if (index >= 0)
-      return CopyOut(ServerVariableValue(*block, static_cast<std::size_t>(index)), lpvBuffer,
-                     lpdwSize);
+    if (const TServerVariable* variable = FindVariable(lpszVariableName))
+      return CopyOut(variable->Value(*block), lpvBuffer, lpdwSize);
     const std::string value = HttpHeaderVariable(*block, lpszVariableName);
     if (!value.empty())
       return CopyOut(value, lpvBuffer, lpdwSize);

@@ -2,7 +2,7 @@
 
 #include <quenby/isapi.h>
 
-#include <array>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -10,8 +10,14 @@ namespace quenby {
 
 class TECB;
 
-/// The names a module may ask for, in table order (the first case-insensitive match wins).
-extern const std::array<const char*, 45> ServerVariableNames;
+/// A variable a module may ask for by name (case-insensitive), and how its value is found.
+struct TServerVariable {
+  const char* Name;
+  std::string (*Value)(const TECB& block);
+};
+
+/// Every named variable, in lookup order. Names not listed are looked up as request headers.
+std::span<const TServerVariable> ServerVariables();
 
 /// The value of a request header by name (case-insensitive); empty when absent.
 std::string HeaderVariable(const TECB& block, std::string_view name);
@@ -19,8 +25,6 @@ std::string HeaderVariable(const TECB& block, std::string_view name);
 std::string StripHttpPrefix(std::string_view name);
 /// HeaderVariable of the stripped name; when empty, retried with "_" replaced by "-".
 std::string HttpHeaderVariable(const TECB& block, std::string_view name);
-/// The value of a server variable of the table (index into ServerVariableNames).
-std::string ServerVariableValue(const TECB& block, std::size_t index);
 
 /// The GetServerVariable callback. Never writes beyond *lpdwSize bytes: a value that does
 /// not fit with its zero byte gives FALSE, error 122 and the size needed. A ConnID that
