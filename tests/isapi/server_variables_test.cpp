@@ -89,7 +89,7 @@ constexpr const char* RequestHeaders =
     "Accept-Encoding: gzip\r\n";
 
 TEST(ServerVariables, EveryNamedVariableGivesWhatTheRequestCarries) {
-  TISAPITestServer server(QUENBY_MODULE_DIR);
+  TISAPITestServer server(QUENBY_TEST_MODULE_DIR);
   server.Server().ServerSoftware = "QuenbyTest/1.0";
   server.Server().SetSessionState(true);
   server.Server().SessionTimeOut = 60000;  // without a time-out the server keeps no sessions
