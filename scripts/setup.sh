@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages Quenby needs to build, test and benchmark, when they are
 # missing. Works as root and through sudo.
+#   scripts/setup.sh [extra packages...]   (CI passes the second compiler this way)
 set -euo pipefail
 
 packages=(
@@ -8,6 +9,7 @@ packages=(
   qt6-base-dev libssl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   curl wrk
+  "$@"
 )
 
 missing=()

@@ -27,6 +27,8 @@ QUENBY_DECLARE_EXCEPTION(EStackSetSizeExceeded, ENetException);
 
 // Connection I/O.
 QUENBY_DECLARE_EXCEPTION(EConnClosedGracefully, ESilentException);
+// No code path raises it yet; the peer thread and the engine already treat it as the end of a
+// connection, so a handler may raise it to end one.
 QUENBY_DECLARE_EXCEPTION(EClosedSocket, ENetException);
 QUENBY_DECLARE_EXCEPTION(EReadTimeout, ENetException);
 QUENBY_DECLARE_EXCEPTION(ENotConnected, ENetException);
@@ -34,6 +36,7 @@ QUENBY_DECLARE_EXCEPTION(EReadLnMaxLineLengthExceeded, ENetException);
 QUENBY_DECLARE_EXCEPTION(ENotEnoughDataInBuffer, ENetException);
 QUENBY_DECLARE_EXCEPTION(ENoDataToRead, ENetException);
 QUENBY_DECLARE_EXCEPTION(EFileNotFound, ENetException);
+// Kept for module and caller code that catches it by name; nothing in the tree raises it.
 QUENBY_DECLARE_EXCEPTION(EObjectTypeNotSupported, ENetException);
 
 // Threads and thread manager.
