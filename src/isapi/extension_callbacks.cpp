@@ -7,7 +7,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <exception>
 #include <mutex>
 #include <string>
 
@@ -220,9 +219,11 @@ BOOL WINAPI WriteClient(HCONN ConnID, LPVOID Buffer, LPDWORD lpdwBytes, DWORD /*
     return FALSE;
   if (*lpdwBytes == 0)
     return TRUE;
+  if (Buffer == nullptr) {
+    *lpdwBytes = 0;
+    return FALSE;
+  }
   try {
-    if (Buffer == nullptr)
-      throw std::invalid_argument("no buffer");
     block->ResponseInfo->BodyText.append(static_cast<const char*>(Buffer), *lpdwBytes);
     return TRUE;
   } catch (...) {
@@ -236,9 +237,11 @@ BOOL WINAPI ReadClient(HCONN ConnID, LPVOID lpvBuffer, LPDWORD lpdwSize) {
   if (!block || lpdwSize == nullptr)
     return FALSE;
   TTCPConnection* connection = ConnectionOf(*block);
+  if (connection == nullptr || (lpvBuffer == nullptr && *lpdwSize > 0)) {
+    *lpdwSize = 0;
+    return FALSE;
+  }
   try {
-    if (connection == nullptr || (lpvBuffer == nullptr && *lpdwSize > 0))
-      throw std::invalid_argument("nothing to read into");
     connection->ReadBytes(lpvBuffer, *lpdwSize);
     return TRUE;
   } catch (...) {
