@@ -11,6 +11,7 @@
 #include "http/http_response_info.h"
 #include "http/http_server.h"
 #include "http/mime_table.h"
+#include "http/status_text.h"
 #include "isapi/isapi_runner.h"
 #include "net/peer_thread.h"
 #include "net/tcp_connection.h"
@@ -23,8 +24,6 @@ namespace quenby {
 
 namespace {
 
-constexpr int StatusOK = 200;
-constexpr int StatusNotFound = 404;
 constexpr std::string_view HeadMethod = "HEAD";
 
 struct TPeerAddress {

@@ -12,8 +12,6 @@
 namespace quenby {
 namespace {
 
-constexpr int kNotFoundStatusCode = 404;
-constexpr int kUnauthorizedStatusCode = 401;
 constexpr const char* kHTTPVersion = "HTTP/1.1";
 // Longest body a Content-Length line can announce; a longer one is ended by the close.
 constexpr std::int64_t kMaxContentLength = INT32_MAX;
@@ -38,7 +36,7 @@ std::string StatusPage(int code, std::string_view text) {
 }  // namespace
 
 THTTPResponseInfo::THTTPResponseInfo(TTCPConnection* connection)
-    : ClientConnection(connection), StatusText(StatusTextOf(DefaultStatusCode)) {
+    : ClientConnection(connection), StatusText(StatusTextOf(StatusOK)) {
   Headers.FoldOnSet = false;
   Server = DefaultServer;
 }
@@ -50,7 +48,7 @@ THTTPResponseInfo::~THTTPResponseInfo() {
 void THTTPResponseInfo::SetStatusCode(int code) {
   status_code_ = code;
   StatusText = StatusTextOf(code);
-  if (code == kNotFoundStatusCode)
+  if (code == StatusNotFound)
     SetCloseAfterReply(true);
 }
 
@@ -60,7 +58,7 @@ void THTTPResponseInfo::SetCloseAfterReply(bool close) {
 }
 
 void THTTPResponseInfo::RedirectTo(std::string_view url) {
-  SetStatusCode(RedirectStatusCode);
+  SetStatusCode(StatusMovedTemporarily);
   Location = std::string(url);
 }
 
@@ -92,11 +90,11 @@ void THTTPResponseInfo::BuildHeaders() {
   if (LastModified > 0)
     Headers.SetValue("Last-Modified", HttpDateGMT(LastModified));
   if (!BasicRealm.empty()) {
-    SetStatusCode(kUnauthorizedStatusCode);
+    SetStatusCode(StatusUnauthorized);
     Headers.SetValue("WWW-Authenticate", "Basic realm=\"" + BasicRealm + "\"");
     // The challenge page is announced by the connection's end, not by a length line.
     if (ContentLength() == -1) {
-      BodyText = StatusPage(kUnauthorizedStatusCode, StatusTextOf(kUnauthorizedStatusCode));
+      BodyText = StatusPage(StatusUnauthorized, StatusTextOf(StatusUnauthorized));
       SetContentLength(static_cast<std::int32_t>(BodyText.size()));
     }
   }

@@ -6,6 +6,7 @@
 
 #include "http/cookies.h"
 #include "http/response_header_info.h"
+#include "http/status_text.h"
 #include "util/stream.h"
 
 namespace quenby {
@@ -20,8 +21,6 @@ class THTTPSession;
 class THTTPResponseInfo : public TResponseHeaderInfo {
  public:
   static constexpr const char* DefaultServer = "QuenbyHTTP/1.0";
-  static constexpr int DefaultStatusCode = 200;
-  static constexpr int RedirectStatusCode = 302;
 
   /// `connection` is not owned and must outlive the reply; it may be null for a reply that
   /// is never written.
@@ -90,7 +89,7 @@ class THTTPResponseInfo : public TResponseHeaderInfo {
   THTTPSession* CurrentSession = nullptr;
 
  private:
-  int status_code_ = DefaultStatusCode;
+  int status_code_ = StatusOK;
   bool close_after_reply_ = false;
   TStream* body_stream_ = nullptr;
   bool owns_body_stream_ = true;

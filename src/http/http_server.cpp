@@ -6,6 +6,7 @@
 
 #include "http/http_exceptions.h"
 #include "http/request_reader.h"
+#include "http/status_text.h"
 #include "net/net_exceptions.h"
 #include "net/socket_stack.h"
 #include "util/text.h"
@@ -13,7 +14,6 @@
 namespace quenby {
 namespace {
 
-constexpr int kInternalServerErrorStatusCode = 500;
 constexpr const char* kKeepAliveValue = "Keep-alive";
 constexpr const char* kPostMethod = "POST";
 /// Poll step of the destructor's last wait for peer threads that outlived the timeout.
@@ -259,7 +259,7 @@ void TCustomHTTPServer::AnswerRequest(TPeerThread& thread, THTTPRequestInfo& req
       // thread reports it through OnException.
       if (response.HeaderSent)
         throw;
-      response.SetStatusCode(kInternalServerErrorStatusCode);
+      response.SetStatusCode(StatusInternalServerError);
       response.BodyText = e.what();
       // The message is the whole body: a length or stream the handler set before it failed
       // would announce or send something else.

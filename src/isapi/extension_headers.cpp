@@ -6,6 +6,7 @@
 #include "http/header_list.h"
 #include "http/http_date.h"
 #include "http/http_response_info.h"
+#include "http/status_text.h"
 #include "isapi/ecb.h"
 
 namespace quenby {
@@ -68,7 +69,7 @@ bool ApplyExtensionHeaders(TECB& block, std::string_view H) {
     reply.ContentType = content_type;
   reply.Location = lines.ValueByName("Location");
   if (!reply.Location.empty())
-    reply.SetStatusCode(THTTPResponseInfo::RedirectStatusCode);
+    reply.SetStatusCode(StatusMovedTemporarily);
   reply.Pragma = lines.ValueByName("Pragma");
 
   if (lines.IndexOfHeader("Date") >= 0 && !TryTextToDateTime(lines.ValueByName("Date"), reply.Date))

@@ -6,6 +6,7 @@
 
 #include "http/http_request_info.h"
 #include "http/http_response_info.h"
+#include "http/status_text.h"
 #include "isapi/ecb.h"
 #include "isapi/module_guard.h"
 #include "util/text.h"
@@ -13,9 +14,6 @@
 namespace quenby {
 namespace {
 
-constexpr int kNotFoundStatus = 404;
-constexpr int kServerErrorStatus = 500;
-constexpr int kFirstErrorStatus = 400;
 constexpr const char* kNoVersionProc =
     "Internal server error. GetExtensionVersion procedure not assigned";
 constexpr const char* kNoExtensionProc =
@@ -94,7 +92,7 @@ void* TISAPIRunner::AcquireModule(const std::string& modulePath, const std::stri
   }
   void* handle = dlopen(modulePath.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle == nullptr) {
-    response.SetStatusCode(kNotFoundStatus);
+    response.SetStatusCode(StatusNotFound);
     response.StatusText = "<H1>" + modulePath + " not found</H1>";
     DoModuleNotFound(request, response);
     return nullptr;
@@ -127,7 +125,7 @@ void TISAPIRunner::RunExtension(const std::string& modulePath, TPeerThread* thre
   }
 
   // A failed run that sent nothing yet gets the engine's ordinary reply for its status.
-  if (client_written || response->StatusCode() < kFirstErrorStatus)
+  if (client_written || response->StatusCode() < FirstErrorStatus)
     MarkModuleReply(*response);
   DoAfterExecute();
 }
@@ -138,7 +136,7 @@ bool TISAPIRunner::CallModule(void* handle, const std::string& modulePath, TPeer
   const auto version = Resolve<PFN_GETEXTENSIONVERSION>(handle, "GetExtensionVersion");
   const auto proc = Resolve<PFN_HTTPEXTENSIONPROC>(handle, "HttpExtensionProc");
   if (version == nullptr || proc == nullptr) {
-    response.SetStatusCode(kServerErrorStatus);
+    response.SetStatusCode(StatusInternalServerError);
     response.BodyText = version == nullptr ? kNoVersionProc : kNoExtensionProc;
     if (OnISAPIStructureError)
       OnISAPIStructureError(*this, request, response);
@@ -150,7 +148,7 @@ bool TISAPIRunner::CallModule(void* handle, const std::string& modulePath, TPeer
     BOOL accepted = FALSE;
     const TGuardOutcome outcome = GuardedGetExtensionVersion(version, &info, accepted);
     if (outcome != TGuardOutcome::kReturned || accepted == FALSE) {
-      response.SetStatusCode(kServerErrorStatus);
+      response.SetStatusCode(StatusInternalServerError);
       if (outcome == TGuardOutcome::kReturned && OnVersionInfoError)
         OnVersionInfoError(*this, request, response);
       return false;
@@ -177,7 +175,7 @@ bool TISAPIRunner::FaultedRun(std::unique_ptr<TECB> block, THTTPResponseInfo& re
   // from the callbacks without waiting and kept until the runner goes.
   block->Unregister(false);
   const bool client_written = block->ClientWritten();
-  response.SetStatusCode(kServerErrorStatus);
+  response.SetStatusCode(StatusInternalServerError);
   response.BodyText.clear();  // half-written output is never sent
   {
     std::lock_guard<std::mutex> guard(faulted_lock_);
