@@ -147,7 +147,7 @@ void TRequestHandler::AnswerHead(const std::string& file_path, THTTPResponseInfo
   response.ContentType = FileContentType(file_path);
   // A size the record cannot hold is not announced (as for GET) rather than cut short.
   const std::int64_t size = OpenFileSize(file.Get(), file_path);
-  response.SetContentLength(size <= INT32_MAX ? static_cast<std::int32_t>(size) : -1);
+  response.SetContentLength(CanAnnounceLength(size) ? static_cast<std::int32_t>(size) : -1);
 }
 
 void TRequestHandler::SendFile(const THandlerSettings& settings, const std::string& file_path,

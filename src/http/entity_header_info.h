@@ -8,6 +8,15 @@
 
 namespace quenby {
 
+/// Longest body a ContentLength can announce: the record holds a 32-bit length. A longer
+/// body (2 GiB or more) goes out without a length and is ended by the connection's close.
+constexpr std::int64_t MaxAnnouncedLength = INT32_MAX;
+
+/// True when a body of `size` bytes can be announced by ContentLength.
+constexpr bool CanAnnounceLength(std::int64_t size) {
+  return size <= MaxAnnouncedLength;
+}
+
 /// Header properties common to requests and replies, with the mapping between the raw
 /// `Headers` lines and the typed properties. A record belongs to the one peer thread that
 /// serves its connection; nothing here is locked. Records are never copied.

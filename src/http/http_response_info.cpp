@@ -13,8 +13,6 @@ namespace quenby {
 namespace {
 
 constexpr const char* kHTTPVersion = "HTTP/1.1";
-// Longest body a Content-Length line can announce; a longer one is ended by the close.
-constexpr std::int64_t kMaxContentLength = INT32_MAX;
 constexpr const char* kLineEnd = "\r\n";
 
 // A CR or LF inside a header value would let text the client chose (a redirect target,
@@ -109,7 +107,7 @@ void THTTPResponseInfo::SendHeader(std::string_view status) {
   if (ContentLength() == -1) {
     if (!BodyText.empty())
       SetContentLength(static_cast<std::int32_t>(BodyText.size()));
-    else if (BodyStream() != nullptr && BodyStream()->Size() <= kMaxContentLength)
+    else if (BodyStream() != nullptr && CanAnnounceLength(BodyStream()->Size()))
       SetContentLength(static_cast<std::int32_t>(BodyStream()->Size()));
     else if (BodyStream() != nullptr)
       SetCloseAfterReply(true);  // too long to announce: the close ends the body

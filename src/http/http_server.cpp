@@ -302,7 +302,7 @@ std::int64_t TCustomHTTPServer::SendFileReply(TPeerThread& thread, THTTPResponse
     TFileStream file(file_name, TFileStream::Mode::kRead);
     size = file.Size();
   }
-  if (size <= INT32_MAX) {
+  if (CanAnnounceLength(size)) {
     response.SetContentLength(static_cast<std::int32_t>(size));
   } else {
     response.SetContentLength(-1);

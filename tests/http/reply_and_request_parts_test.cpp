@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -145,6 +147,32 @@ TEST_F(ReplyWriterTest, SendBodyWritesStreamTextOrStatusPageThenClears) {
   EXPECT_TRUE(written.ends_with(
       "\r\n\r\nstreamtext<HTML><BODY><B>402 Unknown Response Code</B></BODY></HTML>\r\n"))
       << written;
+}
+
+// A stream that only reports a size, as a file of that size would.
+class SizedStream : public TMemoryStream {
+ public:
+  explicit SizedStream(std::int64_t size) : size_(size) {}
+  std::int64_t Size() const override { return size_; }
+
+ private:
+  std::int64_t size_;
+};
+
+TEST_F(ReplyWriterTest, BodyStreamOf2GiBOrMoreIsNotAnnounced) {
+  THTTPResponseInfo largest(pair_.server.get());
+  largest.SetBodyStream(std::make_unique<SizedStream>(INT32_MAX));
+  largest.SendHeader();
+  EXPECT_FALSE(largest.CloseAfterReply());
+  reply_.SetBodyStream(std::make_unique<SizedStream>(std::int64_t{INT32_MAX} + 1));
+  reply_.SendHeader();
+  EXPECT_TRUE(reply_.CloseAfterReply());
+  EXPECT_EQ(reply_.ContentLength(), -1);
+  const std::string written = Written();
+  const std::size_t second = written.find("\r\n\r\n") + 4;
+  EXPECT_NE(written.substr(0, second).find("Content-Length: 2147483647\r\n"), std::string::npos);
+  EXPECT_EQ(written.find("Content-Length", second), std::string::npos) << written;
+  EXPECT_NE(written.find("Connection: close", second), std::string::npos) << written;
 }
 
 TEST_F(ReplyWriterTest, LineBreaksInValuesCannotStartHeaderLines) {
