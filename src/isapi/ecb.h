@@ -55,7 +55,18 @@ class TECB {
   /// sent: anything the engine would add now would corrupt the reply.
   bool ClientWritten() const { return header_written_ || file_sent_; }
 
-  EXTENSION_CONTROL_BLOCK ecb_{};  // first, so the module's pointer is the block's start
+  /// The callbacks record what reached the client; for one request they never run at the
+  /// same time. A header block is written once per run, whatever the outcome of the try.
+  bool HeaderWritten() const { return header_written_; }
+  void MarkHeaderWritten() { header_written_ = true; }
+  void MarkFileSent() { file_sent_ = true; }
+
+  /// The status the module left in dwHttpStatusCode; 0 when it set none.
+  DWORD ModuleStatusCode() const { return ecb_.dwHttpStatusCode; }
+  /// The text at lpszPathTranslated, as the module sees it; empty before Fill.
+  std::string PathTranslated() const {
+    return ecb_.lpszPathTranslated != nullptr ? ecb_.lpszPathTranslated : "";
+  }
 
   TISAPIRunner* Runner = nullptr;
   std::string BaseDirectory;
@@ -65,13 +76,12 @@ class TECB {
   THTTPResponseInfo* ResponseInfo = nullptr;
   TCustomHTTPServer* Server = nullptr;
 
-  // Written by the callbacks, which for one request never run at the same time.
-  bool header_written_ = false;
-  bool file_sent_ = false;
-
  private:
   friend class TECBAccess;
 
+  EXTENSION_CONTROL_BLOCK ecb_{};  // what Block() hands to the module
+  bool header_written_ = false;
+  bool file_sent_ = false;
   std::string method_;
   std::string query_;
   std::string path_info_;

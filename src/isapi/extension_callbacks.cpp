@@ -47,7 +47,7 @@ TTCPConnection* ConnectionOf(const TECB& block) {
 // Sends the header block after the record has been updated: the first header request
 // or redirect of a run goes to the client at once, later ones only update the record.
 bool FinishHeaderRequest(TECB& block, std::string_view moduleStatus, bool applied) {
-  if (block.header_written_)
+  if (block.HeaderWritten())
     return applied;
   const bool sent = SendExtensionHeader(block, moduleStatus);
   return applied && sent;
@@ -61,8 +61,8 @@ BOOL Redirect(TECB& block, LPVOID buffer) {
 }
 
 void ApplyStatusCode(TECB& block) {
-  if (block.ecb_.dwHttpStatusCode != 0)
-    block.ResponseInfo->SetStatusCode(static_cast<int>(block.ecb_.dwHttpStatusCode));
+  if (block.ModuleStatusCode() != 0)
+    block.ResponseInfo->SetStatusCode(static_cast<int>(block.ModuleStatusCode()));
 }
 
 BOOL SendResponseHeader(TECB& block, LPVOID status, LPDWORD dataType) {
@@ -156,7 +156,7 @@ BOOL TransmitFile(TECB& block, LPVOID buffer) {
   const auto& info = *static_cast<const HSE_TF_INFO*>(buffer);
   if (connection->WriteBuffering())
     connection->FlushWriteBuffering();
-  block.file_sent_ = true;
+  block.MarkFileSent();
   return SendFileBytes(binding->SocketHandle(), HSE_FD_FROM_HANDLE(info.hFile), info.BytesToWrite)
              ? TRUE
              : FALSE;

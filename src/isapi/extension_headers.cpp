@@ -84,7 +84,7 @@ bool ApplyExtensionHeaders(TECB& block, std::string_view H) {
 
 bool SendExtensionHeader(TECB& block, std::string_view moduleStatus) {
   THTTPResponseInfo& reply = *block.ResponseInfo;
-  block.header_written_ = true;  // one attempt per run, whatever its outcome
+  block.MarkHeaderWritten();  // one attempt per run, whatever its outcome
   // The body is still growing and is not framed by a length: the close ends it. Output
   // written before the header stays collected and follows it.
   std::string collected = std::move(reply.BodyText);

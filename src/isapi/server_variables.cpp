@@ -112,10 +112,7 @@ const TServerVariable ServerVariableTable[] = {
     {"CONTENT_LENGTH", [](const TECB& b) { return HeaderVariable(b, "content-length"); }},
     {"CONTENT_TYPE", [](const TECB& b) { return HeaderVariable(b, "content-type"); }},
     {"GATEWAY_INTERFACE", [](const TECB&) { return std::string(kGatewayInterface); }},
-    {"PATH_INFO",
-     [](const TECB& b) {
-       return std::string(b.ecb_.lpszPathTranslated != nullptr ? b.ecb_.lpszPathTranslated : "");
-     }},
+    {"PATH_INFO", [](const TECB& b) { return b.PathTranslated(); }},
     {"PATH_TRANSLATED", [](const TECB& b) { return Request(b).Path; }},
     {"QUERY_STRING", [](const TECB& b) { return Request(b).ParamText; }},
     {"REMOTE_ADDR", [](const TECB& b) { return Request(b).ClientAddress; }},
