@@ -50,7 +50,7 @@ TECB::~TECB() {
 
 void TECB::Fill(TISAPIRunner* runner, TPeerThread* thread, THTTPRequestInfo* request,
                 THTTPResponseInfo* response, const std::string& directory,
-                const std::string& pathInfo) {
+                const std::string& path_info) {
   Runner = runner;
   BaseDirectory = directory;
   ServerAdmin = runner != nullptr ? runner->ServerAdmin : std::string();
@@ -61,7 +61,7 @@ void TECB::Fill(TISAPIRunner* runner, TPeerThread* thread, THTTPRequestInfo* req
 
   method_ = request->Method;
   query_ = SameText(request->Method, "GET") ? request->ParamText : request->QueryText;
-  path_info_ = pathInfo;
+  path_info_ = path_info;
   path_translated_ = CanonicalJoin(directory, request->Path);
   content_type_ = request->ContentType;
   ecb_.lpszMethod = TextField(method_);
@@ -91,7 +91,7 @@ void TECB::Register() {
   ecb_.ConnID = reinterpret_cast<HCONN>(id_);
 }
 
-void TECB::Unregister(bool waitForCallbacks) {
+void TECB::Unregister(bool wait_for_callbacks) {
   {
     TRegistry& registry = Registry();
     std::lock_guard<std::mutex> guard(registry.lock);
@@ -100,7 +100,7 @@ void TECB::Unregister(bool waitForCallbacks) {
     registry.blocks.erase(id_);
     id_ = 0;
   }
-  if (!waitForCallbacks)
+  if (!wait_for_callbacks)
     return;
   std::unique_lock<std::mutex> lock(state_mutex_);
   state_changed_.wait(lock, [this] { return active_calls_ == 0; });
@@ -118,10 +118,10 @@ void TECB::WaitDone() {
   done_ = false;
 }
 
-TECBAccess::TECBAccess(HCONN connID) {
+TECBAccess::TECBAccess(HCONN conn_id) {
   TRegistry& registry = Registry();
   std::lock_guard<std::mutex> guard(registry.lock);
-  const auto found = registry.blocks.find(reinterpret_cast<std::uintptr_t>(connID));
+  const auto found = registry.blocks.find(reinterpret_cast<std::uintptr_t>(conn_id));
   if (found == registry.blocks.end())
     return;
   block_ = found->second;

@@ -35,7 +35,8 @@ class TECB {
   /// Fills the request-dependent fields from the request and the run's arguments. The
   /// block keeps copies of the texts and of the posted body; the records must outlive it.
   void Fill(TISAPIRunner* runner, TPeerThread* thread, THTTPRequestInfo* request,
-            THTTPResponseInfo* response, const std::string& directory, const std::string& pathInfo);
+            THTTPResponseInfo* response, const std::string& directory,
+            const std::string& path_info);
 
   /// What the module receives.
   EXTENSION_CONTROL_BLOCK* Block() { return &ecb_; }
@@ -44,7 +45,7 @@ class TECB {
   void Register();
   /// Makes ConnID lead nowhere, then (unless told not to, after a fault) waits until no
   /// callback is using the block any more.
-  void Unregister(bool waitForCallbacks = true);
+  void Unregister(bool wait_for_callbacks = true);
 
   /// Signals DoneEvent (auto-reset: one wait consumes it).
   void SignalDone();
@@ -100,7 +101,7 @@ class TECB {
 /// discarded until the callback returns. Empty when the ConnID names no live block.
 class TECBAccess {
  public:
-  explicit TECBAccess(HCONN connID);
+  explicit TECBAccess(HCONN conn_id);
   ~TECBAccess();
   TECBAccess(const TECBAccess&) = delete;
   TECBAccess& operator=(const TECBAccess&) = delete;

@@ -46,10 +46,10 @@ TTCPConnection* ConnectionOf(const TECB& block) {
 
 // Sends the header block after the record has been updated: the first header request
 // or redirect of a run goes to the client at once, later ones only update the record.
-bool FinishHeaderRequest(TECB& block, std::string_view moduleStatus, bool applied) {
+bool FinishHeaderRequest(TECB& block, std::string_view module_status, bool applied) {
   if (block.HeaderWritten())
     return applied;
-  const bool sent = SendExtensionHeader(block, moduleStatus);
+  const bool sent = SendExtensionHeader(block, module_status);
   return applied && sent;
 }
 
@@ -65,9 +65,9 @@ void ApplyStatusCode(TECB& block) {
     block.ResponseInfo->SetStatusCode(static_cast<int>(block.ModuleStatusCode()));
 }
 
-BOOL SendResponseHeader(TECB& block, LPVOID status, LPDWORD dataType) {
+BOOL SendResponseHeader(TECB& block, LPVOID status, LPDWORD data_type) {
   ApplyStatusCode(block);
-  std::string header = TextAt(dataType);
+  std::string header = TextAt(data_type);
   header.resize(header.size() < kHeaderBlockTail ? 0 : header.size() - kHeaderBlockTail);
   const bool applied = ApplyExtensionHeaders(block, header);
   return FinishHeaderRequest(block, TextAt(status), applied) ? TRUE : FALSE;
@@ -101,15 +101,15 @@ BOOL MapUrlToPath(TECB& block, LPVOID buffer, LPDWORD size) {
 }
 
 // lpszPath holds MAX_PATH bytes: a longer path is refused rather than cut or overrun.
-BOOL MapUrlToPathEx(TECB& block, LPVOID buffer, LPDWORD dataType) {
-  if (buffer == nullptr || dataType == nullptr)
+BOOL MapUrlToPathEx(TECB& block, LPVOID buffer, LPDWORD data_type) {
+  if (buffer == nullptr || data_type == nullptr)
     return FALSE;
   const std::string path = CanonicalJoin(block.BaseDirectory, TextAt(buffer));
   if (path.size() + 1 > MAX_PATH) {
     errno = ERROR_INSUFFICIENT_BUFFER;
     return FALSE;
   }
-  auto& info = *reinterpret_cast<HSE_URL_MAPEX_INFO*>(dataType);
+  auto& info = *reinterpret_cast<HSE_URL_MAPEX_INFO*>(data_type);
   std::memcpy(info.lpszPath, path.c_str(), path.size() + 1);
   return TRUE;
 }
@@ -180,13 +180,13 @@ BOOL ExtensionTrigger(TECB& block, LPVOID buffer) {
   return TRUE;
 }
 
-BOOL Dispatch(TECB& block, DWORD request, LPVOID buffer, LPDWORD size, LPDWORD dataType) {
+BOOL Dispatch(TECB& block, DWORD request, LPVOID buffer, LPDWORD size, LPDWORD data_type) {
   switch (request) {
     case HSE_REQ_SEND_URL_REDIRECT_RESP:
     case HSE_REQ_SEND_URL:
       return Redirect(block, buffer);
     case HSE_REQ_SEND_RESPONSE_HEADER:
-      return SendResponseHeader(block, buffer, dataType);
+      return SendResponseHeader(block, buffer, data_type);
     case HSE_REQ_DONE_WITH_SESSION:
       block.SignalDone();
       return TRUE;
@@ -199,7 +199,7 @@ BOOL Dispatch(TECB& block, DWORD request, LPVOID buffer, LPDWORD size, LPDWORD d
     case HSE_REQ_IS_KEEP_CONN:
       return TRUE;
     case HSE_REQ_MAP_URL_TO_PATH_EX:
-      return MapUrlToPathEx(block, buffer, dataType);
+      return MapUrlToPathEx(block, buffer, data_type);
     case HSE_REQ_ABORTIVE_CLOSE:
       return AbortiveClose(block);
     case HSE_REQ_SEND_RESPONSE_HEADER_EX:

@@ -82,7 +82,7 @@ bool ApplyExtensionHeaders(TECB& block, std::string_view H) {
   return true;
 }
 
-bool SendExtensionHeader(TECB& block, std::string_view moduleStatus) {
+bool SendExtensionHeader(TECB& block, std::string_view module_status) {
   THTTPResponseInfo& reply = *block.ResponseInfo;
   block.MarkHeaderWritten();  // one attempt per run, whatever its outcome
   // The body is still growing and is not framed by a length: the close ends it. Output
@@ -92,7 +92,7 @@ bool SendExtensionHeader(TECB& block, std::string_view moduleStatus) {
   reply.SetCloseAfterReply(true);
   bool sent = true;
   try {
-    reply.SendHeader(moduleStatus);
+    reply.SendHeader(module_status);
   } catch (...) {
     sent = false;
   }

@@ -21,8 +21,8 @@ bool ApplyExtensionHeaders(TECB& block, std::string_view H);
 bool TryTextToDateTime(std::string_view text, TDateTime& value);
 
 /// Writes the status line and the header block built from the reply record to the client,
-/// once per run: the status line is "HTTP/1.1 " + `moduleStatus` when the module gave one,
+/// once per run: the status line is "HTTP/1.1 " + `module_status` when the module gave one,
 /// else built from the record's status. False when the write fails (the client is gone).
-bool SendExtensionHeader(TECB& block, std::string_view moduleStatus);
+bool SendExtensionHeader(TECB& block, std::string_view module_status);
 
 }  // namespace quenby

@@ -35,9 +35,9 @@ void MarkModuleReply(THTTPResponseInfo& response) {
 
 }  // namespace
 
-std::string ModuleCacheKey(std::string_view modulePath) {
-  const std::size_t at = modulePath.find_last_of("/\\:");
-  return std::string(at == std::string_view::npos ? modulePath : modulePath.substr(at + 1));
+std::string ModuleCacheKey(std::string_view module_path) {
+  const std::size_t at = module_path.find_last_of("/\\:");
+  return std::string(at == std::string_view::npos ? module_path : module_path.substr(at + 1));
 }
 
 TISAPIRunner::TISAPIRunner() = default;
@@ -79,47 +79,47 @@ std::size_t TISAPIRunner::ModuleCount() const {
   return ModuleCache.size();
 }
 
-void* TISAPIRunner::AcquireModule(const std::string& modulePath, const std::string& key,
-                                  bool dropModuleAfterUse, THTTPRequestInfo& request,
+void* TISAPIRunner::AcquireModule(const std::string& module_path, const std::string& key,
+                                  bool drop_module_after_use, THTTPRequestInfo& request,
                                   THTTPResponseInfo& response) {
   std::lock_guard<std::recursive_mutex> guard(CacheLock);
   const auto cached = FindModule(key);
   if (cached != ModuleCache.end()) {
     void* handle = cached->Handle;
-    if (dropModuleAfterUse)  // the run takes over the cache's load reference
+    if (drop_module_after_use)  // the run takes over the cache's load reference
       ModuleCache.erase(cached);
     return handle;
   }
-  void* handle = dlopen(modulePath.c_str(), RTLD_NOW | RTLD_LOCAL);
+  void* handle = dlopen(module_path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle == nullptr) {
     response.SetStatusCode(StatusNotFound);
-    response.StatusText = "<H1>" + modulePath + " not found</H1>";
+    response.StatusText = "<H1>" + module_path + " not found</H1>";
     DoModuleNotFound(request, response);
     return nullptr;
   }
-  if (!dropModuleAfterUse) {
+  if (!drop_module_after_use) {
     ModuleCache.push_back({key, handle});
     if (OnModuleLoad)
-      OnModuleLoad(*this, modulePath);
+      OnModuleLoad(*this, module_path);
   }
   return handle;
 }
 
-void TISAPIRunner::RunExtension(const std::string& modulePath, TPeerThread* thread,
+void TISAPIRunner::RunExtension(const std::string& module_path, TPeerThread* thread,
                                 THTTPRequestInfo* request, THTTPResponseInfo* response,
-                                const std::string& directory, bool dropModuleAfterUse,
-                                const std::string& pathInfo) {
+                                const std::string& directory, bool drop_module_after_use,
+                                const std::string& path_info) {
   if (thread == nullptr || request == nullptr || response == nullptr)
     return;
   DoBeforeExecute();
-  const std::string key = ModuleCacheKey(modulePath);
-  void* handle = AcquireModule(modulePath, key, dropModuleAfterUse, *request, *response);
+  const std::string key = ModuleCacheKey(module_path);
+  void* handle = AcquireModule(module_path, key, drop_module_after_use, *request, *response);
   if (handle == nullptr)
     return;
 
   const bool client_written =
-      CallModule(handle, modulePath, *thread, *request, *response, directory, pathInfo);
-  if (dropModuleAfterUse) {
+      CallModule(handle, module_path, *thread, *request, *response, directory, path_info);
+  if (drop_module_after_use) {
     UnloadModule(key);
     dlclose(handle);  // the reference this run held; nothing else will give it back
   }
@@ -130,9 +130,9 @@ void TISAPIRunner::RunExtension(const std::string& modulePath, TPeerThread* thre
   DoAfterExecute();
 }
 
-bool TISAPIRunner::CallModule(void* handle, const std::string& modulePath, TPeerThread& thread,
+bool TISAPIRunner::CallModule(void* handle, const std::string& module_path, TPeerThread& thread,
                               THTTPRequestInfo& request, THTTPResponseInfo& response,
-                              const std::string& directory, const std::string& pathInfo) {
+                              const std::string& directory, const std::string& path_info) {
   const auto version = Resolve<PFN_GETEXTENSIONVERSION>(handle, "GetExtensionVersion");
   const auto proc = Resolve<PFN_HTTPEXTENSIONPROC>(handle, "HttpExtensionProc");
   if (version == nullptr || proc == nullptr) {
@@ -143,7 +143,7 @@ bool TISAPIRunner::CallModule(void* handle, const std::string& modulePath, TPeer
     return false;
   }
 
-  if (modulePath.find(kNoVersionCallMarker) == std::string::npos) {
+  if (module_path.find(kNoVersionCallMarker) == std::string::npos) {
     HSE_VERSION_INFO info{};
     BOOL accepted = FALSE;
     const TGuardOutcome outcome = GuardedGetExtensionVersion(version, &info, accepted);
@@ -156,7 +156,7 @@ bool TISAPIRunner::CallModule(void* handle, const std::string& modulePath, TPeer
   }
 
   auto block = std::make_unique<TECB>();
-  block->Fill(this, &thread, &request, &response, directory, pathInfo);
+  block->Fill(this, &thread, &request, &response, directory, path_info);
   block->Register();
   DWORD status = 0;
   const TGuardOutcome outcome = GuardedExtensionProc(proc, block->Block(), status);

@@ -47,15 +47,15 @@ class TISAPIRunner {
   TISAPIRunner(const TISAPIRunner&) = delete;
   TISAPIRunner& operator=(const TISAPIRunner&) = delete;
 
-  /// Runs the module at `modulePath` for one request on the calling peer thread and leaves
+  /// Runs the module at `module_path` for one request on the calling peer thread and leaves
   /// the outcome in `response` (status, body, header fields, HeaderSent). `directory` is
-  /// the folder of the mapped file path; `pathInfo` the text that followed the module
-  /// name. With `dropModuleAfterUse` the module is not kept in the cache after the run.
+  /// the folder of the mapped file path; `path_info` the text that followed the module
+  /// name. With `drop_module_after_use` the module is not kept in the cache after the run.
   /// Missing thread, request or response: returns at once and touches nothing.
-  virtual void RunExtension(const std::string& modulePath, TPeerThread* thread,
+  virtual void RunExtension(const std::string& module_path, TPeerThread* thread,
                             THTTPRequestInfo* request, THTTPResponseInfo* response,
-                            const std::string& directory, bool dropModuleAfterUse,
-                            const std::string& pathInfo);
+                            const std::string& directory, bool drop_module_after_use,
+                            const std::string& path_info);
 
   /// Raises OnModuleUnload, then releases the cached module of `key` (a file name,
   /// compared without regard to case). True when a cached module was released; false
@@ -95,14 +95,14 @@ class TISAPIRunner {
   };
 
   /// Finds or loads the module under CacheLock; null when it cannot be loaded.
-  void* AcquireModule(const std::string& modulePath, const std::string& key,
-                      bool dropModuleAfterUse, THTTPRequestInfo& request,
+  void* AcquireModule(const std::string& module_path, const std::string& key,
+                      bool drop_module_after_use, THTTPRequestInfo& request,
                       THTTPResponseInfo& response);
   /// Resolves the entry points, asks the version and runs the module. True when anything
   /// reached the client during the run (a header block or a file).
-  bool CallModule(void* handle, const std::string& modulePath, TPeerThread& thread,
+  bool CallModule(void* handle, const std::string& module_path, TPeerThread& thread,
                   THTTPRequestInfo& request, THTTPResponseInfo& response,
-                  const std::string& directory, const std::string& pathInfo);
+                  const std::string& directory, const std::string& path_info);
   /// A module faulted inside its call: 500, its output dropped, the block kept (never
   /// reused) until the runner goes. Returns whether anything had reached the client.
   bool FaultedRun(std::unique_ptr<TECB> block, THTTPResponseInfo& response);
@@ -116,6 +116,6 @@ class TISAPIRunner {
 };
 
 /// The cache key of a module path: the text after its last "/", "\" or ":".
-std::string ModuleCacheKey(std::string_view modulePath);
+std::string ModuleCacheKey(std::string_view module_path);
 
 }  // namespace quenby
