@@ -7,13 +7,13 @@
 namespace quenby {
 namespace {
 
-constexpr int kHeaderLines = 20;
+constexpr int HeaderLines = 20;
 
 // A typical browser request's header block, 20 lines.
 THeaderList TwentyLineHeaders() {
   THeaderList list;
   list.FoldWidth = 1024;
-  const char* lines[kHeaderLines] = {
+  const char* lines[HeaderLines] = {
       "Host: localhost:8080",
       "Connection: keep-alive",
       "Cache-Control: max-age=0",

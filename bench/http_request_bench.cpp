@@ -19,7 +19,7 @@
 namespace quenby {
 namespace {
 
-const std::string kRequest =
+const std::string Request =
     "GET /docs/index.htm?lang=en&page=2 HTTP/1.1\r\n"
     "Host: 127.0.0.1:8080\r\n"
     "Connection: keep-alive\r\n"
@@ -65,7 +65,7 @@ struct LoopbackConnection {
 void BM_ReadAndParseGetRequest(benchmark::State& state) {
   LoopbackConnection connection;
   for (auto _ : state) {
-    connection.Send(kRequest);
+    connection.Send(Request);
     TRequestLine parts;
     SplitRequestLine(connection.server.ReadLine(), parts);
     THTTPRequestInfo request;
@@ -82,9 +82,9 @@ BENCHMARK(BM_ReadAndParseGetRequest);
 // The parsing alone, without the socket: what the records cost.
 void BM_ParseGetRequestHeaders(benchmark::State& state) {
   std::vector<std::string> lines;
-  for (std::size_t start = kRequest.find("\r\n") + 2, end;
-       (end = kRequest.find("\r\n", start)) != start; start = end + 2)
-    lines.push_back(kRequest.substr(start, end - start));
+  for (std::size_t start = Request.find("\r\n") + 2, end;
+       (end = Request.find("\r\n", start)) != start; start = end + 2)
+    lines.push_back(Request.substr(start, end - start));
   for (auto _ : state) {
     THTTPRequestInfo request;
     request.Headers.Assign(lines);

@@ -10,9 +10,9 @@
 
 namespace {
 
-constexpr std::size_t kBodySize = 100;
+constexpr std::size_t BodySize = 100;
 
-constexpr const char* kUsage =
+constexpr const char* Usage =
     "usage: bench_http_serve_bench --serve PORT [--keep-alive]\n"
     "Serves a 100-byte body on 127.0.0.1:PORT (0: any port) until SIGINT or SIGTERM.\n"
     "Figures, e.g.: wrk -t2 -c16 -d10s http://127.0.0.1:PORT/\n"
@@ -23,7 +23,7 @@ constexpr const char* kUsage =
 
 int main(int argc, char** argv) {
   if (argc < 3 || std::string(argv[1]) != "--serve") {
-    std::fputs(kUsage, stderr);
+    std::fputs(Usage, stderr);
     return 2;
   }
   const bool keep_alive = argc > 3 && std::string(argv[3]) == "--keep-alive";
@@ -40,7 +40,7 @@ int main(int argc, char** argv) {
   binding.Port = std::atoi(argv[2]);
   server.KeepAlive = keep_alive;
   server.ServerSoftware = "QuenbyBench";
-  const std::string body(kBodySize, 'b');
+  const std::string body(BodySize, 'b');
   server.OnCommandGet = [&body](quenby::TPeerThread&, quenby::THTTPRequestInfo&,
                                 quenby::THTTPResponseInfo& response) { response.BodyText = body; };
   try {

@@ -19,8 +19,8 @@
 namespace quenby {
 namespace {
 
-constexpr const char* kRequest = "GET /hello.dll HTTP/1.1\r\nHost: localhost\r\n\r\n";
-constexpr std::size_t kReadChunk = 4096;
+constexpr const char* Request = "GET /hello.dll HTTP/1.1\r\nHost: localhost\r\n\r\n";
+constexpr std::size_t ReadChunk = 4096;
 
 std::string FetchOnce(int port) {
   const int fd = socket(AF_INET, SOCK_STREAM, 0);
@@ -32,13 +32,13 @@ std::string FetchOnce(int port) {
     close(fd);
     throw std::runtime_error("cannot connect");
   }
-  const std::string request = kRequest;
+  const std::string request = Request;
   if (send(fd, request.data(), request.size(), MSG_NOSIGNAL) < 0) {
     close(fd);
     throw std::runtime_error("cannot send");
   }
   std::string reply;
-  char chunk[kReadChunk];
+  char chunk[ReadChunk];
   ssize_t got = 0;
   while ((got = recv(fd, chunk, sizeof chunk, 0)) > 0)
     reply.append(chunk, static_cast<std::size_t>(got));

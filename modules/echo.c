@@ -10,15 +10,15 @@
 #include <string.h>
 
 /* Deliberately small, so that long values show the grow-and-retry path. */
-enum { kInitialVariableSize = 16, kMaxVariableSize = 1 << 20 };
+enum { InitialVariableSize = 16, MaxVariableSize = 1 << 20 };
 
-static const char* const kVariables[] = {"REQUEST_METHOD",   "QUERY_STRING", "PATH_INFO",
-                                         "PATH_TRANSLATED",  "SCRIPT_NAME",  "URL",
-                                         "SERVER_NAME",      "SERVER_PORT",  "SERVER_PROTOCOL",
-                                         "SERVER_SOFTWARE",  "REMOTE_ADDR",  "CONTENT_TYPE",
-                                         "CONTENT_LENGTH",   "HTTP_HOST",    "HTTP_USER_AGENT",
-                                         "HTTP_ACCEPT",      "HTTP_COOKIE",  "DOCUMENT_ROOT",
-                                         "GATEWAY_INTERFACE"};
+static const char* const Variables[] = {"REQUEST_METHOD",   "QUERY_STRING", "PATH_INFO",
+                                        "PATH_TRANSLATED",  "SCRIPT_NAME",  "URL",
+                                        "SERVER_NAME",      "SERVER_PORT",  "SERVER_PROTOCOL",
+                                        "SERVER_SOFTWARE",  "REMOTE_ADDR",  "CONTENT_TYPE",
+                                        "CONTENT_LENGTH",   "HTTP_HOST",    "HTTP_USER_AGENT",
+                                        "HTTP_ACCEPT",      "HTTP_COOKIE",  "DOCUMENT_ROOT",
+                                        "GATEWAY_INTERFACE"};
 
 static BOOL write_bytes(EXTENSION_CONTROL_BLOCK* ecb, const char* data, size_t len) {
   DWORD count = (DWORD)len;
@@ -82,7 +82,7 @@ static void write_row(EXTENSION_CONTROL_BLOCK* ecb, const char* name, const char
 /* Reads a server variable into a malloc'd text, growing the buffer while the server
  * answers ERROR_INSUFFICIENT_BUFFER. NULL when the variable is not available. */
 static char* read_variable(EXTENSION_CONTROL_BLOCK* ecb, const char* name) {
-  DWORD capacity = kInitialVariableSize;
+  DWORD capacity = InitialVariableSize;
   for (;;) {
     char* buffer = (char*)malloc(capacity);
     if (buffer == NULL)
@@ -95,12 +95,12 @@ static char* read_variable(EXTENSION_CONTROL_BLOCK* ecb, const char* name) {
     }
     DWORD error = GetLastError();
     free(buffer);
-    if (error != ERROR_INSUFFICIENT_BUFFER || capacity >= kMaxVariableSize)
+    if (error != ERROR_INSUFFICIENT_BUFFER || capacity >= MaxVariableSize)
       return NULL;
     /* The server reports the size it needs; double when it does not. */
     capacity = size > capacity ? size : capacity * 2;
-    if (capacity > kMaxVariableSize)
-      capacity = kMaxVariableSize;
+    if (capacity > MaxVariableSize)
+      capacity = MaxVariableSize;
   }
 }
 
@@ -119,9 +119,9 @@ static void write_block(EXTENSION_CONTROL_BLOCK* ecb) {
 
 static void write_variables(EXTENSION_CONTROL_BLOCK* ecb) {
   write_text(ecb, "<h2>Server variables</h2>\n<table>\n");
-  for (size_t i = 0; i < sizeof kVariables / sizeof kVariables[0]; i++) {
-    char* value = read_variable(ecb, kVariables[i]);
-    write_row(ecb, kVariables[i], value);
+  for (size_t i = 0; i < sizeof Variables / sizeof Variables[0]; i++) {
+    char* value = read_variable(ecb, Variables[i]);
+    write_row(ecb, Variables[i], value);
     free(value);
   }
   write_text(ecb, "</table>\n");
@@ -145,10 +145,9 @@ BOOL WINAPI GetExtensionVersion(HSE_VERSION_INFO* pVer) {
 }
 
 DWORD WINAPI HttpExtensionProc(EXTENSION_CONTROL_BLOCK* pECB) {
-  static const char kStatus[] = "200 OK";
-  static const char kHeader[] = "Content-Type: text/html\r\n\r\n";
-  HSE_SEND_HEADER_EX_INFO header = {kStatus, kHeader, sizeof kStatus - 1, sizeof kHeader - 1,
-                                    FALSE};
+  static const char Status[] = "200 OK";
+  static const char Header[] = "Content-Type: text/html\r\n\r\n";
+  HSE_SEND_HEADER_EX_INFO header = {Status, Header, sizeof Status - 1, sizeof Header - 1, FALSE};
   if (!pECB->ServerSupportFunction(pECB->ConnID, HSE_REQ_SEND_RESPONSE_HEADER_EX, &header, NULL,
                                    NULL)) {
     return HSE_STATUS_ERROR;

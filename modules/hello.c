@@ -19,11 +19,11 @@
 #include <stdio.h>
 #include <string.h>
 
-static const char kDescription[] = "Quenby hello module";
-static const char kStatus[] = "200 OK";
+static const char Description[] = "Quenby hello module";
+static const char Status[] = "200 OK";
 /* The header block ends with an empty line. */
-static const char kHeader[] = "Content-Type: text/html\r\n\r\n";
-static const char kPage[] =
+static const char Header[] = "Content-Type: text/html\r\n\r\n";
+static const char Page[] =
     "<!DOCTYPE html>\n"
     "<html><head><title>Hello</title></head>\n"
     "<body><h1>Hello from an extension module</h1>\n"
@@ -31,17 +31,17 @@ static const char kPage[] =
 
 BOOL WINAPI GetExtensionVersion(HSE_VERSION_INFO* pVer) {
   pVer->dwExtensionVersion = HSE_VERSION;
-  snprintf(pVer->lpszExtensionDesc, HSE_MAX_EXT_DLL_NAME_LEN, "%s", kDescription);
+  snprintf(pVer->lpszExtensionDesc, HSE_MAX_EXT_DLL_NAME_LEN, "%s", Description);
   return TRUE;
 }
 
 DWORD WINAPI HttpExtensionProc(EXTENSION_CONTROL_BLOCK* pECB) {
   /* First the status and header block: the server sends them before the body. */
   HSE_SEND_HEADER_EX_INFO header;
-  header.pszStatus = kStatus;
-  header.pszHeader = kHeader;
-  header.cchStatus = (DWORD)strlen(kStatus);
-  header.cchHeader = (DWORD)strlen(kHeader);
+  header.pszStatus = Status;
+  header.pszHeader = Header;
+  header.cchStatus = (DWORD)strlen(Status);
+  header.cchHeader = (DWORD)strlen(Header);
   header.fKeepConn = FALSE;
   if (!pECB->ServerSupportFunction(pECB->ConnID, HSE_REQ_SEND_RESPONSE_HEADER_EX, &header, NULL,
                                    NULL)) {
@@ -49,8 +49,8 @@ DWORD WINAPI HttpExtensionProc(EXTENSION_CONTROL_BLOCK* pECB) {
   }
 
   /* Then the body; WriteClient takes a pointer to the byte count. */
-  DWORD length = (DWORD)strlen(kPage);
-  if (!pECB->WriteClient(pECB->ConnID, (LPVOID)kPage, &length, HSE_IO_SYNC)) {
+  DWORD length = (DWORD)strlen(Page);
+  if (!pECB->WriteClient(pECB->ConnID, (LPVOID)Page, &length, HSE_IO_SYNC)) {
     return HSE_STATUS_ERROR;
   }
   return HSE_STATUS_SUCCESS;

@@ -7,8 +7,8 @@ namespace quenby {
 
 namespace {
 
-constexpr std::string_view kOptionPrefix = "--";
-constexpr std::size_t kHelpColumn = 24;
+constexpr std::string_view OptionPrefix = "--";
+constexpr std::size_t HelpColumn = 24;
 
 /// Stores an option's value; returns an error message, or an empty text when accepted.
 using ApplyValue = std::string (*)(TCommandLine& options, const std::string& value);
@@ -42,7 +42,7 @@ std::string AddAlias(TCommandLine& options, const std::string& value) {
   return {};
 }
 
-const std::array<OptionInfo, 11> kOptions = {{
+const std::array<OptionInfo, 11> OptionTable = {{
     {"headless", "", "run without a window, printing status lines to stdout", nullptr,
      [](TCommandLine& o) { o.Headless = true; }},
     {"settings", "FILE", "settings file to use instead of the one beside the program",
@@ -61,7 +61,7 @@ const std::array<OptionInfo, 11> kOptions = {{
 }};
 
 const OptionInfo* FindOption(std::string_view name) {
-  for (const OptionInfo& option : kOptions) {
+  for (const OptionInfo& option : OptionTable) {
     if (option.name == name)
       return &option;
   }
@@ -69,7 +69,7 @@ const OptionInfo* FindOption(std::string_view name) {
 }
 
 bool IsOption(std::string_view argument) {
-  return argument.starts_with(kOptionPrefix);
+  return argument.starts_with(OptionPrefix);
 }
 
 /// Parses the option at `index`, consuming its value when it takes one. Returns an error
@@ -78,9 +78,9 @@ std::string ParseOption(const std::vector<std::string>& arguments, std::size_t& 
                         TCommandLine& options) {
   const std::string& argument = arguments[index];
   const std::size_t equals = argument.find('=');
-  const std::string name = argument.substr(
-      kOptionPrefix.size(),
-      equals == std::string::npos ? std::string::npos : equals - kOptionPrefix.size());
+  const std::string name = argument.substr(OptionPrefix.size(), equals == std::string::npos
+                                                                    ? std::string::npos
+                                                                    : equals - OptionPrefix.size());
   const OptionInfo* option = FindOption(name);
   if (option == nullptr || name.empty())
     return "unknown option '" + argument + "'";
@@ -128,11 +128,11 @@ std::string Usage(std::string_view program) {
                      "       [--index NAME] [--log-file FILE] [--log | --no-log]"
                      " [--alias /NAME=DIR]...\n"
                      "Options (also as --option=VALUE):\n";
-  for (const OptionInfo& option : kOptions) {
+  for (const OptionInfo& option : OptionTable) {
     std::string left = "  --" + std::string(option.name);
     if (!option.argument.empty())
       left += " " + std::string(option.argument);
-    left.resize(std::max(left.size() + 1, kHelpColumn), ' ');
+    left.resize(std::max(left.size() + 1, HelpColumn), ' ');
     text += left + std::string(option.help) + "\n";
   }
   text +=

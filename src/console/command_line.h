@@ -8,7 +8,7 @@
 namespace quenby {
 
 /// Exit code of a run whose command line could not be understood.
-constexpr int kUsageExitCode = 2;
+constexpr int UsageExitCode = 2;
 
 /// The options of one run. An option that was not given is an empty optional, so the
 /// settings file's value stands; a given option overrides it, an empty text included.

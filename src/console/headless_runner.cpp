@@ -63,7 +63,7 @@ int RunHeadless(TServerConsole& console, const TCommandLine& options, std::ostre
     console.FormCreate(options);
   } catch (const std::exception& e) {
     PrintError(err, e);
-    return kFailureExitCode;
+    return FailureExitCode;
   }
   console.FormShow();
   try {
@@ -73,7 +73,7 @@ int RunHeadless(TServerConsole& console, const TCommandLine& options, std::ostre
     PrintError(err, e);
   }
   if (!console.HTTPServer.Active()) {
-    return kFailureExitCode;
+    return FailureExitCode;
   }
   out << ListeningLine(console.Settings.Host, console.ListeningPort()) << std::endl;
   wait_for_stop();
@@ -82,7 +82,7 @@ int RunHeadless(TServerConsole& console, const TCommandLine& options, std::ostre
   } catch (const std::exception& e) {
     PrintError(err, e);
   }
-  return console.HTTPServer.Active() ? kFailureExitCode : 0;
+  return console.HTTPServer.Active() ? FailureExitCode : 0;
 }
 
 }  // namespace quenby

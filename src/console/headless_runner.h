@@ -12,7 +12,7 @@ namespace quenby {
 class TServerConsole;
 
 /// Exit code of a run whose server could not be started or stopped.
-constexpr int kFailureExitCode = 1;
+constexpr int FailureExitCode = 1;
 
 /// Blocks SIGINT and SIGTERM for the calling thread and every thread it creates from now on, so
 /// that they stay pending until Wait takes them. Create it on the main thread before any other
@@ -42,7 +42,7 @@ bool DisplayAvailable();
 /// Runs the console without a window: loads the settings with the options applied, starts at once,
 /// prints every status line to `out` (one per line, flushed) and, after a successful start,
 /// "Listening on http://HOST:PORT/" with the bound port. Then waits for `wait_for_stop` to return,
-/// stops and returns 0. A start that leaves the server inactive returns kFailureExitCode, as do
+/// stops and returns 0. A start that leaves the server inactive returns FailureExitCode, as do
 /// settings that cannot be read. Errors that are not status lines (a status line that cannot be
 /// logged) go to `err`. Never writes the settings file. Main thread only.
 int RunHeadless(TServerConsole& console, const TCommandLine& options, std::ostream& out,

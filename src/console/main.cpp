@@ -15,7 +15,7 @@ int main(int argc, char* argv[]) {
   const TCommandLineResult parsed = ParseCommandLine(argc, argv);
   if (!parsed.Ok()) {
     std::cerr << "quenby: " << parsed.Error << "\n" << Usage();
-    return kUsageExitCode;
+    return UsageExitCode;
   }
   if (parsed.Options.Help) {
     std::cout << Usage();
@@ -44,6 +44,6 @@ int main(int argc, char* argv[]) {
     return code;
   } catch (const std::exception& e) {
     std::cerr << "quenby: " << ExceptionClassName(e) << ": " << e.what() << std::endl;
-    return kFailureExitCode;
+    return FailureExitCode;
   }
 }

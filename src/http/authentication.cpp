@@ -11,13 +11,13 @@
 namespace quenby {
 namespace {
 
-constexpr std::string_view kBasicScheme = "Basic";
-constexpr std::string_view kChallengeParamSeparator = ", ";
+constexpr std::string_view BasicScheme = "Basic";
+constexpr std::string_view ChallengeParamSeparator = ", ";
 
 class TAuthenticationRegistry {
  public:
   TAuthenticationRegistry() {
-    methods_.emplace_back(std::string(kBasicScheme),
+    methods_.emplace_back(std::string(BasicScheme),
                           TAuthenticationClass{"TBasicAuthentication", [] {
                                                  return std::make_unique<TBasicAuthentication>();
                                                }});
@@ -76,7 +76,7 @@ std::string Unquoted(const std::string& text) {
 TBasicCredentials DecodeBasicCredentials(std::string_view authorization) {
   std::string rest(authorization);
   const std::string scheme = SplitOff(rest, " ");
-  if (!SameText(scheme, kBasicScheme))
+  if (!SameText(scheme, BasicScheme))
     throw EHTTPUnsupportedAuthorisationScheme("Unsupported authorization scheme.");
   std::string decoded = TDecoderMIME().Decode(rest);
   TBasicCredentials credentials;
@@ -86,17 +86,17 @@ TBasicCredentials DecodeBasicCredentials(std::string_view authorization) {
 }
 
 std::string TBasicAuthentication::Authentication() const {
-  return std::string(kBasicScheme) + " " + TEncoderMIME().Encode(Username() + ":" + Password());
+  return std::string(BasicScheme) + " " + TEncoderMIME().Encode(Username() + ":" + Password());
 }
 
 bool TBasicAuthentication::ReadChallenge() {
   for (const std::string& challenge : AuthParams) {
-    if (!StartsText(kBasicScheme, challenge))
+    if (!StartsText(BasicScheme, challenge))
       continue;
     std::string rest = challenge;
     SplitOff(rest, " ");
     while (!rest.empty())
-      Params.Add(ParamLine(SplitOff(rest, kChallengeParamSeparator), Params.Separator));
+      Params.Add(ParamLine(SplitOff(rest, ChallengeParamSeparator), Params.Separator));
     Realm = Unquoted(Params.ValueByName("realm"));
     break;
   }

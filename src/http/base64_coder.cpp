@@ -7,11 +7,11 @@
 namespace quenby {
 namespace {
 
-constexpr std::size_t kGroupChars = 4;
-constexpr std::size_t kGroupBytes = 3;
-constexpr int kBitsPerChar = 6;
-constexpr std::uint32_t kByteMask = 0xFF;
-constexpr std::uint32_t kCharMask = 0x3F;
+constexpr std::size_t GroupChars = 4;
+constexpr std::size_t GroupBytes = 3;
+constexpr int BitsPerChar = 6;
+constexpr std::uint32_t ByteMask = 0xFF;
+constexpr std::uint32_t CharMask = 0x3F;
 
 TDecoderMIME::Table BuildDecodeTable() {
   TDecoderMIME::Table table{};  // every byte outside the alphabet decodes as 0
@@ -30,17 +30,17 @@ const TDecoderMIME::Table& SharedDecodeTable() {
 
 std::string TEncoderMIME::Encode(std::string_view text) const {
   std::string result;
-  result.reserve((text.size() + kGroupBytes - 1) / kGroupBytes * kGroupChars);
-  for (std::size_t i = 0; i < text.size(); i += kGroupBytes) {
-    const std::size_t count = std::min(kGroupBytes, text.size() - i);
+  result.reserve((text.size() + GroupBytes - 1) / GroupBytes * GroupChars);
+  for (std::size_t i = 0; i < text.size(); i += GroupBytes) {
+    const std::size_t count = std::min(GroupBytes, text.size() - i);
     std::uint32_t bits = 0;
-    for (std::size_t k = 0; k < kGroupBytes; ++k) {
+    for (std::size_t k = 0; k < GroupBytes; ++k) {
       const std::uint32_t byte = k < count ? static_cast<unsigned char>(text[i + k]) : 0;
       bits = (bits << 8) | byte;
     }
-    for (std::size_t k = 0; k < kGroupChars; ++k) {
-      const int shift = kBitsPerChar * static_cast<int>(kGroupChars - 1 - k);
-      result += k <= count ? Base64Alphabet[(bits >> shift) & kCharMask] : Base64Fill;
+    for (std::size_t k = 0; k < GroupChars; ++k) {
+      const int shift = BitsPerChar * static_cast<int>(GroupChars - 1 - k);
+      result += k <= count ? Base64Alphabet[(bits >> shift) & CharMask] : Base64Fill;
     }
   }
   return result;
@@ -49,21 +49,21 @@ std::string TEncoderMIME::Encode(std::string_view text) const {
 TDecoderMIME::TDecoderMIME() : table_(SharedDecodeTable()) {}
 
 std::string TDecoderMIME::Decode(std::string_view text) const {
-  if (text.size() % kGroupChars != 0)
+  if (text.size() % GroupChars != 0)
     throw EDecoderError("Uneven size in DecodeToStream.");
   std::string result;
-  result.reserve(text.size() / kGroupChars * kGroupBytes);
-  for (std::size_t i = 0; i < text.size(); i += kGroupChars) {
+  result.reserve(text.size() / GroupChars * GroupBytes);
+  for (std::size_t i = 0; i < text.size(); i += GroupChars) {
     std::uint32_t bits = 0;
-    for (std::size_t k = 0; k < kGroupChars; ++k)
-      bits = (bits << kBitsPerChar) | table_[static_cast<unsigned char>(text[i + k])];
-    std::size_t count = kGroupBytes;
+    for (std::size_t k = 0; k < GroupChars; ++k)
+      bits = (bits << BitsPerChar) | table_[static_cast<unsigned char>(text[i + k])];
+    std::size_t count = GroupBytes;
     if (text[i + 2] == Base64Fill)
       count = 1;
     else if (text[i + 3] == Base64Fill)
       count = 2;
     for (std::size_t k = 0; k < count; ++k)
-      result += static_cast<char>((bits >> (8 * (kGroupBytes - 1 - k))) & kByteMask);
+      result += static_cast<char>((bits >> (8 * (GroupBytes - 1 - k))) & ByteMask);
   }
   return result;
 }

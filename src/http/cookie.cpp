@@ -11,14 +11,14 @@
 namespace quenby {
 namespace {
 
-constexpr std::string_view kAttributeSeparator = "; ";
+constexpr std::string_view AttributeSeparator = "; ";
 
 // Appends "name=value" unless the value is empty.
 void AppendAttribute(std::string& text, std::string_view name, std::string_view value) {
   if (value.empty())
     return;
   if (!text.empty())
-    text.append(kAttributeSeparator);
+    text.append(AttributeSeparator);
   text.append(name);
   text += '=';
   text.append(value);
@@ -26,7 +26,7 @@ void AppendAttribute(std::string& text, std::string_view name, std::string_view 
 
 void AppendFlag(std::string& text, std::string_view flag) {
   if (!text.empty())
-    text.append(kAttributeSeparator);
+    text.append(AttributeSeparator);
   text.append(flag);
 }
 

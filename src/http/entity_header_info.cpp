@@ -8,19 +8,18 @@
 namespace quenby {
 namespace {
 
-constexpr int kSecondsPerHour = 3600;
-constexpr int kSecondsPerMinute = 60;
+constexpr int SecondsPerHour = 3600;
+constexpr int SecondsPerMinute = 60;
 // An "Expires" value of -1 is a date text, not a count of seconds.
-constexpr int kExpiresNotCount = -1;
+constexpr int ExpiresNotCount = -1;
 
 // "Expires" is either a count of seconds from now or a date text.
 TDateTime ExpiresFromText(const std::string& text) {
   int seconds = 0;
-  if (!TryStrToInt(text, seconds) || seconds == kExpiresNotCount)
+  if (!TryStrToInt(text, seconds) || seconds == ExpiresNotCount)
     return ParseHttpDate(text);
-  return Now() + EncodeTime(seconds / kSecondsPerHour,
-                            seconds % kSecondsPerHour / kSecondsPerMinute,
-                            seconds % kSecondsPerMinute);
+  return Now() + EncodeTime(seconds / SecondsPerHour, seconds % SecondsPerHour / SecondsPerMinute,
+                            seconds % SecondsPerMinute);
 }
 
 }  // namespace

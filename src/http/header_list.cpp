@@ -8,9 +8,9 @@ namespace quenby {
 namespace {
 
 // What folding puts between two pieces of a long line.
-constexpr std::string_view kFoldBreak = "\r\n ";
-constexpr std::string_view kLineEnd = "\r\n";
-constexpr char kQuote = '"';
+constexpr std::string_view FoldBreak = "\r\n ";
+constexpr std::string_view LineEnd = "\r\n";
+constexpr char Quote = '"';
 
 bool IsFoldBreakChar(char c) {
   return c == '\t' || c == ' ' || c == ',';
@@ -25,13 +25,13 @@ std::vector<std::string> SplitFoldedText(std::string_view text) {
   std::vector<std::string> pieces;
   std::size_t start = 0;
   for (;;) {
-    const std::size_t end = text.find(kLineEnd, start);
+    const std::size_t end = text.find(LineEnd, start);
     if (end == std::string_view::npos) {
       pieces.push_back(TrimRight(text.substr(start)));
       return pieces;
     }
     pieces.push_back(TrimRight(text.substr(start, end - start)));
-    start = end + kLineEnd.size();
+    start = end + LineEnd.size();
   }
 }
 
@@ -55,16 +55,16 @@ std::string FoldHeaderText(std::string_view text, int width) {
   bool existing_break = false;
   while (pos <= length) {
     const char current = text[pos - 1];
-    if (current == kFoldBreak[0]) {
-      if (!quoted && text.substr(pos - 1, kFoldBreak.size()) == kFoldBreak) {
+    if (current == FoldBreak[0]) {
+      if (!quoted && text.substr(pos - 1, FoldBreak.size()) == FoldBreak) {
         existing_break = true;
-        pos += kFoldBreak.size() - 1;
+        pos += FoldBreak.size() - 1;
         break_pos = pos;
       }
     } else if (IsFoldBreakChar(current)) {
       if (!quoted)
         break_pos = pos;
-    } else if (current == kQuote) {
+    } else if (current == Quote) {
       quoted = !quoted;
     }
     ++pos;
@@ -75,7 +75,7 @@ std::string FoldHeaderText(std::string_view text, int width) {
     while (pos <= length && IsSkippedAfterBreak(text[pos - 1]))
       ++pos;
     if (!existing_break && pos < length)
-      result.append(kFoldBreak);
+      result.append(FoldBreak);
     column = static_cast<long>(pos - break_pos);
     piece_start = break_pos + 1;
     existing_break = false;

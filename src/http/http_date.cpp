@@ -8,25 +8,25 @@
 namespace quenby {
 namespace {
 
-constexpr const char* kDayNames[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-constexpr const char* kMonthNames[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                       "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-constexpr int kDaysPerWeek = 7;
-constexpr int kMonthsPerYear = 12;
-constexpr std::size_t kNameLength = 3;
+constexpr const char* DayNames[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+constexpr const char* MonthNames[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                      "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+constexpr int DaysPerWeek = 7;
+constexpr int MonthsPerYear = 12;
+constexpr std::size_t NameLength = 3;
 // A year that is not a number reads as this; it also marks the asctime order, where the time
 // of day stands where the other forms have the year.
-constexpr int kNoYear = 1900;
-constexpr int kTwoDigitYearPivot = 80;
+constexpr int NoYear = 1900;
+constexpr int TwoDigitYearPivot = 80;
 // "+hhmm" and longer: a numeric zone.
-constexpr std::size_t kMinNumericZoneLength = 5;
-constexpr int kMinutesPerHour = 60;
+constexpr std::size_t MinNumericZoneLength = 5;
+constexpr int MinutesPerHour = 60;
 
 bool IsDayName(std::string_view text) {
-  if (text.size() < kNameLength)
+  if (text.size() < NameLength)
     return false;
-  for (const char* name : kDayNames) {
-    if (SameText(text.substr(0, kNameLength), name))
+  for (const char* name : DayNames) {
+    if (SameText(text.substr(0, NameLength), name))
       return true;
   }
   return false;
@@ -34,8 +34,8 @@ bool IsDayName(std::string_view text) {
 
 // 1..12 for a month name ("Jan" .. "Dec", any case), 0 for anything else.
 int MonthNumber(std::string_view token) {
-  for (int month = 1; month <= kMonthsPerYear; ++month) {
-    if (SameText(token, kMonthNames[month - 1]))
+  for (int month = 1; month <= MonthsPerYear; ++month) {
+    if (SameText(token, MonthNames[month - 1]))
       return month;
   }
   return 0;
@@ -65,7 +65,7 @@ std::string NextToken(std::string& text, std::string_view separator) {
 }
 
 int ExpandYear(int year) {
-  if (year < kTwoDigitYearPivot)
+  if (year < TwoDigitYearPivot)
     return year + 2000;
   if (year < 100)
     return year + 1900;
@@ -82,7 +82,7 @@ bool ReadTimeOfDay(std::string token, TDateTime& time) {
 
 // Offset of a "+hhmm" / "-hhmm" zone as a fraction of a day (east positive); 0 otherwise.
 TDateTime ZoneOffset(std::string_view zone) {
-  if (zone.size() < kMinNumericZoneLength || (zone[0] != '+' && zone[0] != '-'))
+  if (zone.size() < MinNumericZoneLength || (zone[0] != '+' && zone[0] != '-'))
     return 0;
   const int hours = StrToIntDef(zone.substr(1, 2), -1);
   const int minutes = StrToIntDef(zone.substr(3, 2), -1);
@@ -99,11 +99,11 @@ std::string TimeText(const DateParts& parts) {
 }  // namespace
 
 const char* ShortDayName(int day_of_week) {
-  return day_of_week >= 1 && day_of_week <= kDaysPerWeek ? kDayNames[day_of_week - 1] : "";
+  return day_of_week >= 1 && day_of_week <= DaysPerWeek ? DayNames[day_of_week - 1] : "";
 }
 
 const char* ShortMonthName(int month) {
-  return month >= 1 && month <= kMonthsPerYear ? kMonthNames[month - 1] : "";
+  return month >= 1 && month <= MonthsPerYear ? MonthNames[month - 1] : "";
 }
 
 bool TryParseHttpDate(std::string_view text, TDateTime& local) {
@@ -123,10 +123,10 @@ bool TryParseHttpDate(std::string_view text, TDateTime& local) {
   }
 
   std::string year_token = NextToken(rest, " ");
-  int year = StrToIntDef(year_token, kNoYear);
-  if (year == kNoYear) {
+  int year = StrToIntDef(year_token, NoYear);
+  if (year == NoYear) {
     // asctime order: the time of day came first, the year is what remains.
-    year = StrToIntDef(rest, kNoYear);
+    year = StrToIntDef(rest, NoYear);
     rest = year_token;
   }
 
@@ -154,8 +154,8 @@ std::string HttpDateLocal(TDateTime value) {
   const DateParts parts = DecodeDateTime(value);
   const int offset = LocalOffsetMinutes();
   const int magnitude = std::abs(offset);
-  const std::string zone = Format("%c%.2d%.2d", offset >= 0 ? '+' : '-',
-                                  magnitude / kMinutesPerHour, magnitude % kMinutesPerHour);
+  const std::string zone = Format("%c%.2d%.2d", offset >= 0 ? '+' : '-', magnitude / MinutesPerHour,
+                                  magnitude % MinutesPerHour);
   return Format("%s, %d %s %d %s %s", ShortDayName(parts.day_of_week), parts.day,
                 ShortMonthName(parts.month), parts.year, TimeText(parts).c_str(), zone.c_str());
 }

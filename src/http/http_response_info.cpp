@@ -12,8 +12,8 @@
 namespace quenby {
 namespace {
 
-constexpr const char* kHTTPVersion = "HTTP/1.1";
-constexpr const char* kLineEnd = "\r\n";
+constexpr const char* ReplyVersion = "HTTP/1.1";
+constexpr const char* LineEnd = "\r\n";
 
 // A CR or LF inside a header value would let text the client chose (a redirect target,
 // a cookie value) begin a header line of its own; on the wire it becomes a space.
@@ -115,18 +115,18 @@ void THTTPResponseInfo::SendHeader(std::string_view status) {
   BuildHeaders();
   // The whole block is composed first, so it leaves in one send and a failure while
   // composing writes nothing.
-  std::string block = kHTTPVersion;
+  std::string block = ReplyVersion;
   block += ' ';
   block += status.empty() ? std::to_string(StatusCode()) + " " + StatusText : std::string(status);
-  block = WireLine(block) + kLineEnd;
+  block = WireLine(block) + LineEnd;
   for (const std::string& line : Headers.Lines()) {
     if (line.empty())
       continue;  // an empty line would end the block early
-    block += WireLine(line) + kLineEnd;
+    block += WireLine(line) + LineEnd;
   }
   for (int i = 0; i < ServerCookies.Count(); ++i)
-    block += WireLine("Set-Cookie: " + ServerCookies[i].ServerCookie()) + kLineEnd;
-  block += kLineEnd;
+    block += WireLine("Set-Cookie: " + ServerCookies[i].ServerCookie()) + LineEnd;
+  block += LineEnd;
   ClientConnection->WriteText(block);
 }
 

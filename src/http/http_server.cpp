@@ -14,10 +14,10 @@
 namespace quenby {
 namespace {
 
-constexpr const char* kKeepAliveValue = "Keep-alive";
-constexpr const char* kPostMethod = "POST";
+constexpr const char* KeepAliveValue = "Keep-alive";
+constexpr const char* PostMethod = "POST";
 /// Poll step of the destructor's last wait for peer threads that outlived the timeout.
-constexpr auto kLatePeerPollStep = std::chrono::milliseconds(10);
+constexpr auto LatePeerPollStep = std::chrono::milliseconds(10);
 
 bool AnswersThroughCommandGet(const std::string& method) {
   return method == "GET" || method == "POST" || method == "HEAD";
@@ -29,7 +29,7 @@ std::string PeerAddress(TTCPConnection& connection) {
 }
 
 /// Bytes a reply collects before they are sent, so that memory stays bounded for big bodies.
-constexpr int kReplyFlushThreshold = 65536;
+constexpr int ReplyFlushThreshold = 65536;
 
 // Collects a reply's header block and body so that a small reply leaves in one send. Sent
 // apart, the small body would wait behind Nagle's algorithm for the client's delayed
@@ -39,7 +39,7 @@ class TReplyBuffering {
   explicit TReplyBuffering(TTCPConnection& connection)
       : connection_(connection), owner_(!connection.WriteBuffering()) {
     if (owner_)
-      connection_.BeginWriteBuffering(kReplyFlushThreshold);
+      connection_.BeginWriteBuffering(ReplyFlushThreshold);
   }
   // A reply that failed half-way is not sent in part.
   ~TReplyBuffering() {
@@ -138,7 +138,7 @@ void TCustomHTTPServer::StopSessionCleaner() {
 void TCustomHTTPServer::WaitForPeerThreadsToLeave() {
   while (PeerThreadCount() > 0) {
     ForEachPeerThread([](TPeerThread& thread) { thread.Connection()->DropSocket(); });
-    std::this_thread::sleep_for(kLatePeerPollStep);
+    std::this_thread::sleep_for(LatePeerPollStep);
   }
 }
 
@@ -182,7 +182,7 @@ bool TCustomHTTPServer::ServeRequest(TPeerThread& thread, TTCPConnection& connec
   request.HTTPVersion = parts.Version;
 
   THTTPResponseInfo response(&connection);
-  response.SetCloseAfterReply(!KeepAlive || !SameText(request.Connection, kKeepAliveValue));
+  response.SetCloseAfterReply(!KeepAlive || !SameText(request.Connection, KeepAliveValue));
   const bool continue_processing = LookUpSession(thread, request, response);
   if (!Trim(ServerSoftware).empty())
     response.Server = ServerSoftware;
@@ -213,7 +213,7 @@ void TCustomHTTPServer::ReadBody(TPeerThread& thread, TTCPConnection& connection
   }
   if (request.ContentLength() > 0)
     ReadBodyBytes(connection, *stream, request.ContentLength());
-  else if (request.Method == kPostMethod && !request.ContentLengthKnown)
+  else if (request.Method == PostMethod && !request.ContentLengthKnown)
     connection.ReadToStream(*stream, -1, true);
   if (const auto* text = dynamic_cast<const TMemoryStream*>(stream)) {
     request.PostedText = text->DataString();

@@ -5,7 +5,7 @@
 namespace quenby {
 namespace {
 
-constexpr std::size_t kEscapeDigits = 2;
+constexpr std::size_t EscapeDigits = 2;
 
 int HexDigitValue(char c) {
   if (c >= '0' && c <= '9')
@@ -71,7 +71,7 @@ std::string PercentDecode(std::string_view text) {
       result += text[i++];
       continue;
     }
-    const std::string_view digits = text.substr(i + 1, kEscapeDigits);
+    const std::string_view digits = text.substr(i + 1, EscapeDigits);
     const int value = HexValue(digits);
     if (value > 0)
       result += static_cast<char>(value);

@@ -11,9 +11,9 @@
 namespace quenby {
 namespace {
 
-constexpr std::string_view kFormContentType = "application/x-www-form-urlencoded";
-constexpr std::string_view kAnyPath = "*";
-constexpr std::string_view kDotStuffed = "..";
+constexpr std::string_view FormContentType = "application/x-www-form-urlencoded";
+constexpr std::string_view AnyPath = "*";
+constexpr std::string_view DotStuffed = "..";
 
 }  // namespace
 
@@ -42,7 +42,7 @@ void ReadHeaderLines(TTCPConnection& connection, THeaderList& headers) {
     bytes += line.size();
     if (bytes > MaxRequestHeaderBytes)
       throw EHTTPHeaderBlockTooLong("Header block too long.");
-    if (line.starts_with(kDotStuffed))
+    if (line.starts_with(DotStuffed))
       line.erase(0, 1);
     lines.push_back(std::move(line));
   }
@@ -68,14 +68,14 @@ void SplitRequestTarget(THTTPRequestInfo& request, const std::string& target, bo
   }
   if (parse_params) {
     // A content type with parameters (a charset) is not taken for a form.
-    if (LowerCase(request.ContentType) == kFormContentType)
+    if (LowerCase(request.ContentType) == FormContentType)
       request.DecodeParams(request.ParamText);
     else
       request.DecodeParams(request.QueryText);
   }
   for (const std::string& line : request.Headers.ValuesByName("cookie"))
     request.ServerCookies.AddCookieLine(line);
-  if (path_target == kAnyPath) {
+  if (path_target == AnyPath) {
     request.Path = path_target;
   } else {
     // The parameter part (from the first "=") stays as sent; the rest is decoded.

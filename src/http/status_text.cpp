@@ -12,7 +12,7 @@ struct StatusEntry {
 };
 
 // Sorted by code.
-constexpr StatusEntry kStatusTable[] = {
+constexpr StatusEntry StatusTable[] = {
     {100, "Continue"},
     {200, "OK"},
     {201, "Created"},
@@ -49,16 +49,16 @@ constexpr StatusEntry kStatusTable[] = {
     {505, "HTTP version not supported"},
 };
 
-constexpr const char* kUnknownStatusText = "Unknown Response Code";
+constexpr const char* UnknownStatusText = "Unknown Response Code";
 
 }  // namespace
 
 const char* StatusTextOf(int status_code) {
   const auto* found =
-      std::lower_bound(std::begin(kStatusTable), std::end(kStatusTable), status_code,
+      std::lower_bound(std::begin(StatusTable), std::end(StatusTable), status_code,
                        [](const StatusEntry& entry, int code) { return entry.code < code; });
-  if (found == std::end(kStatusTable) || found->code != status_code)
-    return kUnknownStatusText;
+  if (found == std::end(StatusTable) || found->code != status_code)
+    return UnknownStatusText;
   return found->text;
 }
 

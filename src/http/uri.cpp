@@ -5,7 +5,7 @@
 namespace quenby {
 namespace {
 
-constexpr std::string_view kSchemeEnd = "://";
+constexpr std::string_view SchemeEnd = "://";
 
 }  // namespace
 
@@ -14,11 +14,11 @@ void TURI::SetURI(std::string_view text) {
   std::string uri(text);
   std::replace(uri.begin(), uri.end(), '\\', '/');
   std::string_view rest = uri;
-  const std::size_t scheme_end = rest.find(kSchemeEnd);
+  const std::size_t scheme_end = rest.find(SchemeEnd);
   const bool absolute = scheme_end != std::string_view::npos;
   if (absolute) {
     Protocol = std::string(rest.substr(0, scheme_end));
-    rest.remove_prefix(scheme_end + kSchemeEnd.size());
+    rest.remove_prefix(scheme_end + SchemeEnd.size());
     const std::size_t slash = rest.find('/');
     SplitAuthority(rest.substr(0, slash));
     rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);

@@ -27,7 +27,7 @@ namespace {
 
 // The header block of HSE_REQ_SEND_RESPONSE_HEADER ends with an empty line whose CR LF
 // the host takes off.
-constexpr std::size_t kHeaderBlockTail = 2;
+constexpr std::size_t HeaderBlockTail = 2;
 
 std::string TextAt(const void* pointer) {
   return pointer != nullptr ? std::string(static_cast<const char*>(pointer)) : std::string();
@@ -68,7 +68,7 @@ void ApplyStatusCode(TECB& block) {
 BOOL SendResponseHeader(TECB& block, LPVOID status, LPDWORD data_type) {
   ApplyStatusCode(block);
   std::string header = TextAt(data_type);
-  header.resize(header.size() < kHeaderBlockTail ? 0 : header.size() - kHeaderBlockTail);
+  header.resize(header.size() < HeaderBlockTail ? 0 : header.size() - HeaderBlockTail);
   const bool applied = ApplyExtensionHeaders(block, header);
   return FinishHeaderRequest(block, TextAt(status), applied) ? TRUE : FALSE;
 }

@@ -12,7 +12,7 @@
 namespace quenby {
 namespace {
 
-constexpr std::string_view kCookiePrefix = "Set-Cookie: ";
+constexpr std::string_view CookiePrefix = "Set-Cookie: ";
 
 bool ReadNumber(std::string_view text, std::size_t at, std::size_t digits, int& value) {
   if (at + digits > text.size())
@@ -39,9 +39,9 @@ bool ReadTime(std::string_view text, TDateTime& time) {
 }  // namespace
 
 bool TryTextToDateTime(std::string_view text, TDateTime& value) {
-  constexpr std::size_t kDateLength = 10;  // YYYY-MM-DD
+  constexpr std::size_t DateLength = 10;  // YYYY-MM-DD
   int year = 0, month = 0, day = 0;
-  if (text.size() < kDateLength || text[4] != '-' || text[7] != '-' ||
+  if (text.size() < DateLength || text[4] != '-' || text[7] != '-' ||
       !ReadNumber(text, 0, 4, year) || !ReadNumber(text, 5, 2, month) ||
       !ReadNumber(text, 8, 2, day))
     return false;
@@ -49,8 +49,8 @@ bool TryTextToDateTime(std::string_view text, TDateTime& value) {
   if (!TryEncodeDate(year, month, day, date))
     return false;
   TDateTime time = 0;
-  if (text.size() > kDateLength &&
-      (text[kDateLength] != ' ' || !ReadTime(text.substr(kDateLength + 1), time)))
+  if (text.size() > DateLength &&
+      (text[DateLength] != ' ' || !ReadTime(text.substr(DateLength + 1), time)))
     return false;
   value = date + time;
   return true;
@@ -61,8 +61,8 @@ bool ApplyExtensionHeaders(TECB& block, std::string_view H) {
   THeaderList lines;
   lines.SetText(H);
   for (const std::string& line : lines.Lines())
-    if (line.compare(0, kCookiePrefix.size(), kCookiePrefix) == 0)
-      reply.ServerCookies.Add().SetCookieText(line.substr(kCookiePrefix.size()));
+    if (line.compare(0, CookiePrefix.size(), CookiePrefix) == 0)
+      reply.ServerCookies.Add().SetCookieText(line.substr(CookiePrefix.size()));
 
   const std::string content_type = lines.ValueByName("Content-type");
   if (!content_type.empty())

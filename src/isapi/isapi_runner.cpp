@@ -14,12 +14,12 @@
 namespace quenby {
 namespace {
 
-constexpr const char* kNoVersionProc =
+constexpr const char* NoVersionProc =
     "Internal server error. GetExtensionVersion procedure not assigned";
-constexpr const char* kNoExtensionProc =
+constexpr const char* NoExtensionProc =
     "Internal server error. HttpExtensionProc procedure not assigned";
 // Modules of the server-side-include kind answer no version call.
-constexpr std::string_view kNoVersionCallMarker = "asp.dll";
+constexpr std::string_view NoVersionCallMarker = "asp.dll";
 
 template <typename Proc>
 Proc Resolve(void* handle, const char* name) {
@@ -137,13 +137,13 @@ bool TISAPIRunner::CallModule(void* handle, const std::string& module_path, TPee
   const auto proc = Resolve<PFN_HTTPEXTENSIONPROC>(handle, "HttpExtensionProc");
   if (version == nullptr || proc == nullptr) {
     response.SetStatusCode(StatusInternalServerError);
-    response.BodyText = version == nullptr ? kNoVersionProc : kNoExtensionProc;
+    response.BodyText = version == nullptr ? NoVersionProc : NoExtensionProc;
     if (OnISAPIStructureError)
       OnISAPIStructureError(*this, request, response);
     return false;
   }
 
-  if (module_path.find(kNoVersionCallMarker) == std::string::npos) {
+  if (module_path.find(NoVersionCallMarker) == std::string::npos) {
     HSE_VERSION_INFO info{};
     BOOL accepted = FALSE;
     const TGuardOutcome outcome = GuardedGetExtensionVersion(version, &info, accepted);

@@ -9,21 +9,21 @@
 namespace quenby {
 namespace {
 
-constexpr int kGuardedSignals[] = {SIGSEGV, SIGBUS, SIGFPE};
-constexpr std::size_t kSignalCount = sizeof(kGuardedSignals) / sizeof(kGuardedSignals[0]);
+constexpr int GuardedSignals[] = {SIGSEGV, SIGBUS, SIGFPE};
+constexpr std::size_t SignalCount = sizeof(GuardedSignals) / sizeof(GuardedSignals[0]);
 // Room for the handler and whatever a sanitizer's handler needs when we chain to it.
-constexpr std::size_t kAltStackSize = 64 * 1024;
+constexpr std::size_t AltStackSize = 64 * 1024;
 
 // The jump point of the guarded call running on this thread, or null. Trivial type, so the
 // signal handler can read it without touching a TLS wrapper.
 thread_local sigjmp_buf* t_jump_point = nullptr;
 
-struct sigaction g_previous[kSignalCount];
+struct sigaction g_previous[SignalCount];
 std::once_flag g_install_once;
 
 int SignalSlot(int signal_number) {
-  for (std::size_t i = 0; i < kSignalCount; ++i)
-    if (kGuardedSignals[i] == signal_number)
+  for (std::size_t i = 0; i < SignalCount; ++i)
+    if (GuardedSignals[i] == signal_number)
       return static_cast<int>(i);
   return -1;
 }
@@ -61,18 +61,18 @@ void InstallHandlers() {
   action.sa_sigaction = FaultHandler;
   action.sa_flags = SA_SIGINFO | SA_ONSTACK | SA_NODEFER;
   sigemptyset(&action.sa_mask);
-  for (std::size_t i = 0; i < kSignalCount; ++i)
-    sigaction(kGuardedSignals[i], &action, &g_previous[i]);
+  for (std::size_t i = 0; i < SignalCount; ++i)
+    sigaction(GuardedSignals[i], &action, &g_previous[i]);
 }
 
 // One alternate signal stack per thread that calls modules, so that a module that
 // overflows its stack can still be recovered. Unregistered before it is freed.
 class TAltStack {
  public:
-  TAltStack() : memory_(std::make_unique<char[]>(kAltStackSize)) {
+  TAltStack() : memory_(std::make_unique<char[]>(AltStackSize)) {
     stack_t stack{};
     stack.ss_sp = memory_.get();
-    stack.ss_size = kAltStackSize;
+    stack.ss_size = AltStackSize;
     installed_ = sigaltstack(&stack, &previous_) == 0;
   }
   ~TAltStack() {

@@ -19,18 +19,18 @@ namespace quenby {
 
 namespace {
 
-constexpr const char* kAuthType = "Basic";
-constexpr const char* kGatewayInterface = "ISAPI";
-constexpr const char* kRedirectStatus = "200";
-constexpr std::string_view kHttpPrefix = "HTTP_";
-constexpr std::string_view kModuleExtension = ".dll";
+constexpr const char* AuthType = "Basic";
+constexpr const char* GatewayInterface = "ISAPI";
+constexpr const char* RedirectStatus = "200";
+constexpr std::string_view HttpPrefix = "HTTP_";
+constexpr std::string_view ModuleExtension = ".dll";
 
 // The request path up to and including its first ".dll", keeping the path's own case.
 std::string ScriptName(const std::string& path) {
-  const std::size_t at = LowerCase(path).find(kModuleExtension);
+  const std::size_t at = LowerCase(path).find(ModuleExtension);
   if (at == std::string::npos)
     return path;
-  return path.substr(0, at + kModuleExtension.size());
+  return path.substr(0, at + ModuleExtension.size());
 }
 
 // A failed reverse lookup answers the address itself, which is what a module that shows
@@ -82,8 +82,8 @@ std::string HeaderVariable(const TECB& block, std::string_view name) {
 }
 
 std::string StripHttpPrefix(std::string_view name) {
-  if (name.substr(0, kHttpPrefix.size()) == kHttpPrefix)
-    name.remove_prefix(kHttpPrefix.size());
+  if (name.substr(0, HttpPrefix.size()) == HttpPrefix)
+    name.remove_prefix(HttpPrefix.size());
   return std::string(name);
 }
 
@@ -106,12 +106,12 @@ const THTTPRequestInfo& Request(const TECB& block) {
 
 // One line per variable, so a name and its value cannot drift apart.
 const TServerVariable ServerVariableTable[] = {
-    {"AUTH_TYPE", [](const TECB&) { return std::string(kAuthType); }},
+    {"AUTH_TYPE", [](const TECB&) { return std::string(AuthType); }},
     {"AUTH_NAME", [](const TECB& b) { return Request(b).AuthorizationUser; }},
     {"AUTH_PASS", [](const TECB& b) { return Request(b).AuthorizationPassword; }},
     {"CONTENT_LENGTH", [](const TECB& b) { return HeaderVariable(b, "content-length"); }},
     {"CONTENT_TYPE", [](const TECB& b) { return HeaderVariable(b, "content-type"); }},
-    {"GATEWAY_INTERFACE", [](const TECB&) { return std::string(kGatewayInterface); }},
+    {"GATEWAY_INTERFACE", [](const TECB&) { return std::string(GatewayInterface); }},
     {"PATH_INFO", [](const TECB& b) { return b.PathTranslated(); }},
     {"PATH_TRANSLATED", [](const TECB& b) { return Request(b).Path; }},
     {"QUERY_STRING", [](const TECB& b) { return Request(b).ParamText; }},
@@ -149,8 +149,8 @@ const TServerVariable ServerVariableTable[] = {
     {"HTTP_ACCEPT_LANGUAGE", [](const TECB& b) { return HeaderVariable(b, "ACCEPT-LANGUAGE"); }},
     {"HTTP_ACCEPT_ENCODING", [](const TECB& b) { return HeaderVariable(b, "ACCEPT-ENCODING"); }},
     {"HTTP_CLIENT_IP", [](const TECB& b) { return Request(b).ClientAddress; }},
-    {"REDIRECT_STATUS", [](const TECB&) { return std::string(kRedirectStatus); }},
-    {"HTTP_REDIRECT_STATUS", [](const TECB&) { return std::string(kRedirectStatus); }},
+    {"REDIRECT_STATUS", [](const TECB&) { return std::string(RedirectStatus); }},
+    {"HTTP_REDIRECT_STATUS", [](const TECB&) { return std::string(RedirectStatus); }},
     {"REDIRECT_URL", [](const TECB& b) { return Request(b).Path; }},
     {"HTTP_SESSION", [](const TECB& b) { return SessionText(Request(b)); }},
 };

@@ -16,18 +16,18 @@ struct Vector {
 };
 
 // RFC 4648 section 10 test vectors.
-constexpr Vector kVectors[] = {{"", ""},
-                               {"f", "Zg=="},
-                               {"fo", "Zm8="},
-                               {"foo", "Zm9v"},
-                               {"foob", "Zm9vYg=="},
-                               {"fooba", "Zm9vYmE="},
-                               {"foobar", "Zm9vYmFy"}};
+constexpr Vector Vectors[] = {{"", ""},
+                              {"f", "Zg=="},
+                              {"fo", "Zm8="},
+                              {"foo", "Zm9v"},
+                              {"foob", "Zm9vYg=="},
+                              {"fooba", "Zm9vYmE="},
+                              {"foobar", "Zm9vYmFy"}};
 
 TEST(Base64Test, StandardVectorsBothWays) {
   const TEncoderMIME encoder;
   const TDecoderMIME decoder;
-  for (const Vector& v : kVectors) {
+  for (const Vector& v : Vectors) {
     EXPECT_EQ(encoder.Encode(v.plain), v.encoded) << v.plain;
     EXPECT_EQ(decoder.Decode(v.encoded), v.plain) << v.encoded;
   }

@@ -15,7 +15,7 @@ namespace {
 using test::THTTPTestServer;
 using test::TLoopbackClient;
 
-constexpr const char* kOkRequest = "GET / HTTP/1.1\r\n\r\n";
+constexpr const char* OkRequest = "GET / HTTP/1.1\r\n\r\n";
 
 class HTTPServerRobustnessTest : public ::testing::Test {
  protected:
@@ -24,13 +24,13 @@ class HTTPServerRobustnessTest : public ::testing::Test {
                                            THTTPResponseInfo& response) {
       ++calls_;
       // Larger than the socket buffers, so the writer meets a client that has gone.
-      response.BodyText = request.Path == "/big" ? std::string(kBigBody, 'z') : "hi";
+      response.BodyText = request.Path == "/big" ? std::string(BigBody, 'z') : "hi";
     };
     server_.Start();
   }
-  static constexpr std::size_t kBigBody = 1 << 20;
+  static constexpr std::size_t BigBody = 1 << 20;
   std::atomic<int> calls_{0};
-  bool ServesOthers() { return server_.Exchange(kOkRequest).ends_with("\r\n\r\nhi"); }
+  bool ServesOthers() { return server_.Exchange(OkRequest).ends_with("\r\n\r\nhi"); }
   THTTPTestServer server_;
 };
 
@@ -117,7 +117,7 @@ TEST_F(HTTPServerRobustnessTest, ClientThatLeavesBeforeTheReplyIsHarmless) {
     client.Reset();
   }
   EXPECT_TRUE(test::WaitUntil([this] { return calls_.load() == 3; }));
-  EXPECT_GT(server_.Exchange("GET /big HTTP/1.1\r\n\r\n").size(), kBigBody);
+  EXPECT_GT(server_.Exchange("GET /big HTTP/1.1\r\n\r\n").size(), BigBody);
 }
 
 // A real client against the server: curl's view of the reply must match ours.

@@ -16,16 +16,16 @@ namespace {
 using test::SplitReply;
 using test::THTTPTestServer;
 
-constexpr std::int32_t kTwentyMinutes = 1200000;
-constexpr std::string_view kCookiePrefix = "Set-Cookie: HTTPSESSIONID=";
-constexpr std::string_view kCookieSuffix = "; path=/";
+constexpr std::int32_t TwentyMinutes = 1200000;
+constexpr std::string_view CookiePrefix = "Set-Cookie: HTTPSESSIONID=";
+constexpr std::string_view CookieSuffix = "; path=/";
 
 // The session key of the reply's session cookie; empty when there is none.
 std::string SessionKeyOf(const std::string& raw) {
   for (const std::string& line : SplitReply(raw).Headers) {
-    if (line.starts_with(kCookiePrefix) && line.ends_with(kCookieSuffix))
-      return line.substr(kCookiePrefix.size(),
-                         line.size() - kCookiePrefix.size() - kCookieSuffix.size());
+    if (line.starts_with(CookiePrefix) && line.ends_with(CookieSuffix))
+      return line.substr(CookiePrefix.size(),
+                         line.size() - CookiePrefix.size() - CookieSuffix.size());
   }
   return "";
 }
@@ -40,7 +40,7 @@ class HTTPServerSessionTest : public ::testing::Test {
     THTTPServer& server = server_.Server();
     server.SetSessionState(true);
     server.AutoStartSession = true;
-    server.SessionTimeOut = kTwentyMinutes;
+    server.SessionTimeOut = TwentyMinutes;
     server.OnCommandGet = [this](TPeerThread&, THTTPRequestInfo& request,
                                  THTTPResponseInfo& response) {
       std::lock_guard<std::mutex> guard(lock_);

@@ -22,7 +22,7 @@ using test::SplitReply;
 using test::THTTPTestServer;
 using test::TLoopbackClient;
 
-constexpr const char* kSoftware = "QuenbyTest/1.0";
+constexpr const char* Software = "QuenbyTest/1.0";
 
 // What a handler saw of one request, copied out under a lock for the test thread.
 struct Seen {
@@ -47,7 +47,7 @@ int Occurrences(const std::string& text, const std::string& what) {
 
 class HTTPServerTest : public ::testing::Test {
  protected:
-  HTTPServerTest() { Server().ServerSoftware = kSoftware; }
+  HTTPServerTest() { Server().ServerSoftware = Software; }
   THTTPServer& Server() { return server_.Server(); }
   void Answer(const std::function<void(THTTPRequestInfo&, THTTPResponseInfo&)>& answer) {
     Server().OnCommandGet = [answer](TPeerThread&, THTTPRequestInfo& request,

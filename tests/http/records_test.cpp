@@ -10,7 +10,7 @@
 namespace quenby {
 namespace {
 
-constexpr double kSecond = 1.0 / 86400.0;
+constexpr double Second = 1.0 / 86400.0;
 
 void Parse(THTTPRequestInfo& request, std::initializer_list<const char*> lines) {
   for (const char* line : lines)
@@ -80,13 +80,13 @@ class RecordDateTest : public testing::FixedZoneTest {};
 TEST_F(RecordDateTest, DatesAndExpiresSeconds) {
   THTTPRequestInfo request;
   Parse(request, {"Date: Sun, 06 Nov 1994 08:49:37 GMT", "Expires: 3661"});
-  EXPECT_NEAR(request.Date, EncodeDateTime(1994, 11, 6, 9, 49, 37), kSecond / 10);
-  EXPECT_NEAR(request.Expires, Now() + 3661 * kSecond, 5 * kSecond);
-  EXPECT_NEAR(request.LastModified, 1.0 / 24, kSecond / 10);  // absent: the offset alone
+  EXPECT_NEAR(request.Date, EncodeDateTime(1994, 11, 6, 9, 49, 37), Second / 10);
+  EXPECT_NEAR(request.Expires, Now() + 3661 * Second, 5 * Second);
+  EXPECT_NEAR(request.LastModified, 1.0 / 24, Second / 10);  // absent: the offset alone
 
   THTTPRequestInfo dated;
   Parse(dated, {"Expires: -1"});
-  EXPECT_NEAR(dated.Expires, 1.0 / 24, kSecond / 10);
+  EXPECT_NEAR(dated.Expires, 1.0 / 24, Second / 10);
   THTTPRequestInfo too_far;
   too_far.Headers.Add("Expires: 86400");
   EXPECT_THROW(too_far.ParseHeaders(), EConvertError);

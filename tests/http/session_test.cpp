@@ -11,7 +11,7 @@
 namespace quenby {
 namespace {
 
-constexpr double kMsec = 1.0 / 86400000.0;
+constexpr double Msec = 1.0 / 86400000.0;
 
 bool IsSessionKey(const std::string& key) {
   return key.size() == 15 && key.find_first_not_of(SessionIDAlphabet) == std::string::npos;
@@ -46,7 +46,7 @@ TEST(SessionListTest, StartFiresStartBeforeListingAndFindRenews) {
 
   session.SetLastAccess(1.0);
   EXPECT_EQ(list.FindSession(session.SessionKey, "10.0.0.1"), &session);
-  EXPECT_NEAR(session.LastAccess(), Now(), 1000 * kMsec);
+  EXPECT_NEAR(session.LastAccess(), Now(), 1000 * Msec);
 }
 
 TEST(SessionListTest, FindMatchesKeyIgnoringCaseAndRefusesOtherAddress) {
@@ -68,7 +68,7 @@ TEST(SessionListTest, PurgeEndsOnlyStaleSessionsUnlessAll) {
   };
   THTTPSession& fresh = list.AddSession("a", "fresh");
   THTTPSession& stale = list.AddSession("a", "stale");
-  stale.SetLastAccess(Now() - 61000 * kMsec);
+  stale.SetLastAccess(Now() - 61000 * Msec);
   EXPECT_TRUE(stale.IsStale());
   EXPECT_FALSE(fresh.IsStale());
 
@@ -149,18 +149,18 @@ TEST(SessionListTest, SessionWithoutOwnerIsNeverStale) {
 }
 
 TEST(SessionListTest, ConcurrentStartsGiveDistinctSessions) {
-  constexpr int kThreads = 8;
-  constexpr int kPerThread = 200;
+  constexpr int Threads = 8;
+  constexpr int PerThread = 200;
   THTTPDefaultSessionList list;
   std::atomic<int> started{0};
   list.OnSessionStart = [&](THTTPSession&) { started.fetch_add(1); };
-  std::vector<std::vector<std::string>> keys(kThreads);
+  std::vector<std::vector<std::string>> keys(Threads);
   {
     std::vector<std::jthread> threads;
-    for (int t = 0; t < kThreads; ++t) {
+    for (int t = 0; t < Threads; ++t) {
       threads.emplace_back([&list, &keys, t] {
         const std::string address = "10.0.0." + std::to_string(t);
-        for (int i = 0; i < kPerThread; ++i) {
+        for (int i = 0; i < PerThread; ++i) {
           THTTPSession& session = list.StartSession(address);
           keys[static_cast<std::size_t>(t)].push_back(session.SessionKey);
           EXPECT_NE(list.FindSession(session.SessionKey, address), nullptr);
@@ -171,9 +171,9 @@ TEST(SessionListTest, ConcurrentStartsGiveDistinctSessions) {
   std::set<std::string> distinct;
   for (const auto& thread_keys : keys)
     distinct.insert(thread_keys.begin(), thread_keys.end());
-  EXPECT_EQ(distinct.size(), static_cast<std::size_t>(kThreads * kPerThread));
-  EXPECT_EQ(list.Count(), kThreads * kPerThread);
-  EXPECT_EQ(started.load(), kThreads * kPerThread);
+  EXPECT_EQ(distinct.size(), static_cast<std::size_t>(Threads * PerThread));
+  EXPECT_EQ(list.Count(), Threads * PerThread);
+  EXPECT_EQ(started.load(), Threads * PerThread);
 }
 
 TEST(SessionListTest, PurgeRacesWithLookupsSafely) {

@@ -12,8 +12,8 @@ namespace quenby::test {
 
 namespace {
 
-constexpr auto kDoneTimeout = std::chrono::seconds(10);
-constexpr std::size_t kFileChunk = 4096;
+constexpr auto DoneTimeout = std::chrono::seconds(10);
+constexpr std::size_t FileChunk = 4096;
 
 std::string Text(const void* text) {
   return text != nullptr ? static_cast<const char*>(text) : "";
@@ -44,7 +44,7 @@ FakeHost::FakeHost(std::string method, std::string query, std::string posted)
 
 bool FakeHost::WaitDone() {
   std::unique_lock guard(lock_);
-  return done_changed_.wait_for(guard, kDoneTimeout, [this] { return done_; });
+  return done_changed_.wait_for(guard, DoneTimeout, [this] { return done_; });
 }
 
 FakeHost& FakeHost::From(HCONN connection) {
@@ -163,7 +163,7 @@ BOOL FakeHost::MapUrl(DWORD request, LPVOID buffer, LPDWORD size, LPDWORD data_t
 BOOL FakeHost::TransmitFile(const HSE_TF_INFO& info) {
   const int fd = HSE_FD_FROM_HANDLE(info.hFile);
   std::string sent;
-  char chunk[kFileChunk];
+  char chunk[FileChunk];
   for (;;) {
     std::size_t want = sizeof chunk;
     if (info.BytesToWrite != 0)

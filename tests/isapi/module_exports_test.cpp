@@ -13,7 +13,7 @@ struct ExpectedExports {
   bool terminate;
 };
 
-constexpr ExpectedExports kModules[] = {
+constexpr ExpectedExports Modules[] = {
     {"hello", true, true, true},     {"echo", true, true, false},
     {"pending", true, true, true},   {"transmit", true, true, false},
     {"refuse", true, true, false},   {"noentry", false, false, false},
@@ -23,7 +23,7 @@ constexpr ExpectedExports kModules[] = {
 };
 
 TEST(ModuleExports, EachModuleExportsItsEntryPoints) {
-  for (const ExpectedExports& expected : kModules) {
+  for (const ExpectedExports& expected : Modules) {
     SCOPED_TRACE(expected.module);
     TestModule module(expected.module);
     ASSERT_TRUE(module.Loaded());

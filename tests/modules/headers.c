@@ -25,7 +25,7 @@ struct canned_header {
   const char* block;
 };
 
-static const struct canned_header kCases[] = {
+static const struct canned_header Cases[] = {
     {"cookies", "Set-Cookie: a=1\r\nSet-Cookie: b=2\r\n\r\n"},
     {"lowercookie", "Set-cookie: a=1\r\n\r\n"},
     {"location", "Location: /x\r\n\r\n"},
@@ -42,9 +42,9 @@ static char* chosen_block(const char* query) {
     return block;
   char* name = query_value(query, "case");
   const char* canned = "";
-  for (size_t i = 0; name != NULL && i < sizeof kCases / sizeof kCases[0]; i++) {
-    if (strcmp(name, kCases[i].name) == 0)
-      canned = kCases[i].block;
+  for (size_t i = 0; name != NULL && i < sizeof Cases / sizeof Cases[0]; i++) {
+    if (strcmp(name, Cases[i].name) == 0)
+      canned = Cases[i].block;
   }
   free(name);
   block = (char*)malloc(strlen(canned) + 1);

@@ -17,8 +17,8 @@
 
 #include "module_util.h"
 
-static const char kWorkerText[] = "pending: finished by the worker\n";
-static const char kEarlyText[] = "pending: finished before PENDING\n";
+static const char WorkerText[] = "pending: finished by the worker\n";
+static const char EarlyText[] = "pending: finished before PENDING\n";
 
 /* One request handed to the worker. */
 struct job {
@@ -63,7 +63,7 @@ static void* run_worker(void* unused) {
   (void)unused;
   struct job* job;
   while ((job = take_job()) != NULL) {
-    finish(job->ecb, job->with_header, kWorkerText);
+    finish(job->ecb, job->with_header, WorkerText);
     free(job);
   }
   return NULL;
@@ -123,7 +123,7 @@ DWORD WINAPI HttpExtensionProc(EXTENSION_CONTROL_BLOCK* pECB) {
   if (query_has(query, "never"))
     return HSE_STATUS_PENDING;
   if (query_has(query, "early")) {
-    finish(pECB, with_header, kEarlyText);
+    finish(pECB, with_header, EarlyText);
     return HSE_STATUS_PENDING;
   }
   struct job* job = (struct job*)malloc(sizeof *job);

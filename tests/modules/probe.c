@@ -44,32 +44,32 @@
 #include "module_util.h"
 
 enum {
-  kGuardSize = 16,
-  kGuardByte = 0xA5,
-  kFillByte = 0x5A,
-  kDefaultSize = 256,
-  kStaleValueSize = 64,
-  kUnknownRequest = 9999,
-  kUnknownMarker = 4242,
-  kKeepConnMarker = 7
+  GuardSize = 16,
+  GuardByte = 0xA5,
+  FillByte = 0x5A,
+  DefaultSize = 256,
+  StaleValueSize = 64,
+  UnknownRequest = 9999,
+  UnknownMarker = 4242,
+  KeepConnMarker = 7
 };
 
 /* ---- Guarded buffers ---- */
 
 /* size bytes of fill between two guards; free with guarded_free. */
 static unsigned char* guarded_alloc(size_t size) {
-  unsigned char* block = (unsigned char*)malloc(size + 2 * kGuardSize);
+  unsigned char* block = (unsigned char*)malloc(size + 2 * GuardSize);
   if (block == NULL)
     return NULL;
-  memset(block, kGuardByte, kGuardSize);
-  memset(block + kGuardSize, kFillByte, size);
-  memset(block + kGuardSize + size, kGuardByte, kGuardSize);
-  return block + kGuardSize;
+  memset(block, GuardByte, GuardSize);
+  memset(block + GuardSize, FillByte, size);
+  memset(block + GuardSize + size, GuardByte, GuardSize);
+  return block + GuardSize;
 }
 
 static void guarded_free(unsigned char* buffer) {
   if (buffer != NULL)
-    free(buffer - kGuardSize);
+    free(buffer - GuardSize);
 }
 
 static int all_bytes(const unsigned char* data, size_t size, unsigned char byte) {
@@ -81,8 +81,8 @@ static int all_bytes(const unsigned char* data, size_t size, unsigned char byte)
 }
 
 static int guards_intact(const unsigned char* buffer, size_t size) {
-  return all_bytes(buffer - kGuardSize, kGuardSize, kGuardByte) &&
-         all_bytes(buffer + size, kGuardSize, kGuardByte);
+  return all_bytes(buffer - GuardSize, GuardSize, GuardByte) &&
+         all_bytes(buffer + size, GuardSize, GuardByte);
 }
 
 /* ---- Answer lines ---- */
@@ -123,7 +123,7 @@ static void line_guards(EXTENSION_CONTROL_BLOCK* ecb, const unsigned char* buffe
 
 static void ask_variable(EXTENSION_CONTROL_BLOCK* ecb, const char* query) {
   char* name = query_value(query, "var");
-  size_t capacity = query_number(query, "size", kDefaultSize);
+  size_t capacity = query_number(query, "size", DefaultSize);
   unsigned char* buffer = guarded_alloc(capacity);
   if (name != NULL && buffer != NULL) {
     DWORD size = (DWORD)capacity;
@@ -134,7 +134,7 @@ static void ask_variable(EXTENSION_CONTROL_BLOCK* ecb, const char* query) {
     line_number(ecb, "size", size);
     line_number(ecb, "error", error);
     line_value(ecb, buffer, capacity);
-    line_text(ecb, "untouched", all_bytes(buffer, capacity, kFillByte) ? "yes" : "no");
+    line_text(ecb, "untouched", all_bytes(buffer, capacity, FillByte) ? "yes" : "no");
     line_guards(ecb, buffer, capacity);
   }
   guarded_free(buffer);
@@ -143,7 +143,7 @@ static void ask_variable(EXTENSION_CONTROL_BLOCK* ecb, const char* query) {
 
 static void ask_map(EXTENSION_CONTROL_BLOCK* ecb, const char* query) {
   char* url = query_value(query, "map");
-  size_t capacity = query_number(query, "size", kDefaultSize);
+  size_t capacity = query_number(query, "size", DefaultSize);
   if (url == NULL || strlen(url) + 1 > capacity) {
     write_text(ecb, "probe: size too small for the url\n");
     free(url);
@@ -183,8 +183,8 @@ static void ask_map_ex(EXTENSION_CONTROL_BLOCK* ecb, const char* query) {
     line_number(ecb, "error", error);
     line_value(ecb, info->lpszPath, sizeof info->lpszPath);
     line_text(ecb, "others",
-              all_bytes(others, sizeof *info - sizeof info->lpszPath, kFillByte) ? "untouched"
-                                                                                 : "changed");
+              all_bytes(others, sizeof *info - sizeof info->lpszPath, FillByte) ? "untouched"
+                                                                                : "changed");
     line_guards(ecb, block, sizeof *info);
   }
   guarded_free(block);
@@ -216,7 +216,7 @@ static void ask_trigger(EXTENSION_CONTROL_BLOCK* ecb, const char* query) {
 
 static void ask_keep_conn(EXTENSION_CONTROL_BLOCK* ecb, const char* query) {
   (void)query;
-  BOOL keep = kKeepConnMarker;
+  BOOL keep = KeepConnMarker;
   SetLastError(0);
   BOOL result = ecb->ServerSupportFunction(ecb->ConnID, HSE_REQ_IS_KEEP_CONN, &keep, NULL, NULL);
   DWORD error = GetLastError();
@@ -226,8 +226,8 @@ static void ask_keep_conn(EXTENSION_CONTROL_BLOCK* ecb, const char* query) {
 }
 
 static void ask_unknown(EXTENSION_CONTROL_BLOCK* ecb, const char* query) {
-  DWORD request = (DWORD)query_number(query, "unknown", kUnknownRequest);
-  SetLastError(kUnknownMarker);
+  DWORD request = (DWORD)query_number(query, "unknown", UnknownRequest);
+  SetLastError(UnknownMarker);
   BOOL result = ecb->ServerSupportFunction(ecb->ConnID, request, NULL, NULL, NULL);
   DWORD error = GetLastError();
   line_result(ecb, result);
@@ -268,29 +268,29 @@ static void ask_stale(EXTENSION_CONTROL_BLOCK* ecb, const char* query) {
     write_text(ecb, "stale=none\n");
     return;
   }
-  unsigned char* buffer = guarded_alloc(kStaleValueSize);
+  unsigned char* buffer = guarded_alloc(StaleValueSize);
   if (buffer == NULL)
     return;
-  DWORD size = kStaleValueSize;
+  DWORD size = StaleValueSize;
   SetLastError(0);
   BOOL result = ecb->GetServerVariable(old, "REQUEST_METHOD", buffer, &size);
   DWORD error = GetLastError();
   line_result(ecb, result);
   line_number(ecb, "size", size);
   line_number(ecb, "error", error);
-  line_value(ecb, buffer, kStaleValueSize);
-  line_guards(ecb, buffer, kStaleValueSize);
+  line_value(ecb, buffer, StaleValueSize);
+  line_guards(ecb, buffer, StaleValueSize);
   guarded_free(buffer);
 }
 
 static void ask_zero(EXTENSION_CONTROL_BLOCK* ecb, const char* query) {
   (void)query;
-  static const char kWithZero[] = {'x', '\0', 'y', '\n'};
+  static const char WithZero[] = {'x', '\0', 'y', '\n'};
   char empty = 'e';
   DWORD count_empty = 0;
   BOOL first = ecb->WriteClient(ecb->ConnID, &empty, &count_empty, HSE_IO_SYNC);
-  DWORD count_bytes = sizeof kWithZero;
-  BOOL second = ecb->WriteClient(ecb->ConnID, (LPVOID)kWithZero, &count_bytes, HSE_IO_SYNC);
+  DWORD count_bytes = sizeof WithZero;
+  BOOL second = ecb->WriteClient(ecb->ConnID, (LPVOID)WithZero, &count_bytes, HSE_IO_SYNC);
   write_format(ecb, "write=%d,%d\ncounts=%lu,%lu\n", (int)first, (int)second,
                (unsigned long)count_empty, (unsigned long)count_bytes);
 }
@@ -331,7 +331,7 @@ struct question {
   void (*answer)(EXTENSION_CONTROL_BLOCK* ecb, const char* query);
 };
 
-static const struct question kQuestions[] = {
+static const struct question Questions[] = {
     {"var", ask_variable},       {"map", ask_map},
     {"mapex", ask_map_ex},       {"log", ask_log},
     {"keepconn", ask_keep_conn}, {"unknown", ask_unknown},
@@ -348,9 +348,9 @@ BOOL WINAPI GetExtensionVersion(HSE_VERSION_INFO* pVer) {
 DWORD WINAPI HttpExtensionProc(EXTENSION_CONTROL_BLOCK* pECB) {
   const char* query = pECB->lpszQueryString;
   DWORD status = (DWORD)query_number(query, "return", HSE_STATUS_SUCCESS);
-  for (size_t i = 0; i < sizeof kQuestions / sizeof kQuestions[0]; i++) {
-    if (query_has(query, kQuestions[i].key)) {
-      kQuestions[i].answer(pECB, query);
+  for (size_t i = 0; i < sizeof Questions / sizeof Questions[0]; i++) {
+    if (query_has(query, Questions[i].key)) {
+      Questions[i].answer(pECB, query);
       return status;
     }
   }

@@ -7,7 +7,7 @@
 
 #include <string.h>
 
-static const char kReply[] =
+static const char Reply[] =
     "HTTP/1.1 200 OK\r\n"
     "Content-Type: text/plain\r\n"
     "Content-Length: 17\r\n"
@@ -21,8 +21,8 @@ BOOL WINAPI GetExtensionVersion(HSE_VERSION_INFO* pVer) {
 }
 
 DWORD WINAPI HttpExtensionProc(EXTENSION_CONTROL_BLOCK* pECB) {
-  DWORD length = (DWORD)strlen(kReply);
-  if (!pECB->WriteClient(pECB->ConnID, (LPVOID)kReply, &length, HSE_IO_SYNC)) {
+  DWORD length = (DWORD)strlen(Reply);
+  if (!pECB->WriteClient(pECB->ConnID, (LPVOID)Reply, &length, HSE_IO_SYNC)) {
     return HSE_STATUS_ERROR;
   }
   return HSE_STATUS_SUCCESS;

@@ -7,7 +7,7 @@
 #include <string.h>
 
 /* Written only if the server calls HttpExtensionProc despite the refusal. */
-static const char kNeverSent[] = "refuse: HttpExtensionProc ran\n";
+static const char NeverSent[] = "refuse: HttpExtensionProc ran\n";
 
 BOOL WINAPI GetExtensionVersion(HSE_VERSION_INFO* pVer) {
   pVer->dwExtensionVersion = HSE_VERSION;
@@ -15,7 +15,7 @@ BOOL WINAPI GetExtensionVersion(HSE_VERSION_INFO* pVer) {
 }
 
 DWORD WINAPI HttpExtensionProc(EXTENSION_CONTROL_BLOCK* pECB) {
-  DWORD length = (DWORD)strlen(kNeverSent);
-  pECB->WriteClient(pECB->ConnID, (LPVOID)kNeverSent, &length, HSE_IO_SYNC);
+  DWORD length = (DWORD)strlen(NeverSent);
+  pECB->WriteClient(pECB->ConnID, (LPVOID)NeverSent, &length, HSE_IO_SYNC);
   return HSE_STATUS_SUCCESS;
 }

@@ -23,13 +23,13 @@
 #include "module_util.h"
 
 /* Any object of this module: dladdr of its address names the module's file. */
-static const char kModuleAnchor = 0;
+static const char ModuleAnchor = 0;
 
 /* Full path of NAME: itself when absolute, else beside this module. Caller frees. */
 static char* resolve_path(const char* name) {
   Dl_info info;
   const char* dir_end = NULL;
-  if (name[0] != '/' && dladdr(&kModuleAnchor, &info) != 0 && info.dli_fname != NULL) {
+  if (name[0] != '/' && dladdr(&ModuleAnchor, &info) != 0 && info.dli_fname != NULL) {
     dir_end = strrchr(info.dli_fname, '/');
   }
   size_t dir_len = dir_end != NULL ? (size_t)(dir_end - info.dli_fname) + 1 : 0;

@@ -8,8 +8,8 @@
 namespace quenby::test {
 namespace {
 
-constexpr std::string_view kLineEnd = "\r\n";
-constexpr std::string_view kBlankLine = "\r\n\r\n";
+constexpr std::string_view LineEnd = "\r\n";
+constexpr std::string_view BlankLine = "\r\n\r\n";
 
 }  // namespace
 
@@ -49,14 +49,14 @@ std::vector<std::string> THTTPTestServer::Exceptions() const {
 
 THTTPReplyParts SplitReply(const std::string& raw) {
   THTTPReplyParts parts;
-  const std::size_t blank = raw.find(kBlankLine);
+  const std::size_t blank = raw.find(BlankLine);
   const std::string head = raw.substr(0, blank);
   if (blank != std::string::npos)
-    parts.Body = raw.substr(blank + kBlankLine.size());
+    parts.Body = raw.substr(blank + BlankLine.size());
   std::size_t start = 0;
   bool first = true;
   while (start <= head.size()) {
-    std::size_t end = head.find(kLineEnd, start);
+    std::size_t end = head.find(LineEnd, start);
     if (end == std::string::npos)
       end = head.size();
     std::string line = head.substr(start, end - start);
@@ -65,7 +65,7 @@ THTTPReplyParts SplitReply(const std::string& raw) {
     else
       parts.Headers.push_back(std::move(line));
     first = false;
-    start = end + kLineEnd.size();
+    start = end + LineEnd.size();
   }
   return parts;
 }

@@ -10,8 +10,8 @@
 namespace quenby::test {
 namespace {
 
-constexpr std::string_view kModuleExtension = ".dll";
-constexpr const char* kLoopback = "127.0.0.1";
+constexpr std::string_view ModuleExtension = ".dll";
+constexpr const char* Loopback = "127.0.0.1";
 
 }  // namespace
 
@@ -22,16 +22,16 @@ TISAPITestServer::TISAPITestServer(std::string root)
   runner_->Server = server_.get();
   server_->KeepAlive = false;
   TSocketHandle& binding = server_->Bindings().Add();
-  binding.IP = kLoopback;
+  binding.IP = Loopback;
   binding.Port = 0;
   server_->OnCommandGet = [this](TPeerThread& thread, THTTPRequestInfo& request,
                                  THTTPResponseInfo& response) {
-    const std::size_t at = LowerCase(request.Path).find(kModuleExtension);
+    const std::size_t at = LowerCase(request.Path).find(ModuleExtension);
     if (at == std::string::npos) {
       response.SetStatusCode(404);
       return;
     }
-    const std::size_t end = at + kModuleExtension.size();
+    const std::size_t end = at + ModuleExtension.size();
     runner_->RunExtension(root_ + request.Path.substr(0, end), &thread, &request, &response,
                           root_ + "/", false, request.Path.substr(end));
   };
