@@ -102,7 +102,7 @@ bool TBasicAuthentication::ReadChallenge() {
   }
   ++Steps;
   const bool have_user = !Username().empty();
-  State = have_user ? TAuthWhatsNext::kDoRequest : TAuthWhatsNext::kAskTheProgram;
+  State = have_user ? TAuthWhatsNext::DoRequest : TAuthWhatsNext::AskTheProgram;
   return have_user;
 }
 

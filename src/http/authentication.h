@@ -25,7 +25,7 @@ struct TBasicCredentials {
 TBasicCredentials DecodeBasicCredentials(std::string_view authorization);
 
 /// Where a client-direction authentication stands after reading a challenge.
-enum class TAuthWhatsNext { kAskTheProgram, kDoRequest };
+enum class TAuthWhatsNext { AskTheProgram, DoRequest };
 
 /// A client-direction authentication scheme: builds the "Authorization" value from the user
 /// name and password kept in Params, and reads the challenges a server sent. The server
@@ -49,7 +49,7 @@ class TAuthentication {
 
   /// Challenges read so far.
   int Steps = 0;
-  TAuthWhatsNext State = TAuthWhatsNext::kAskTheProgram;
+  TAuthWhatsNext State = TAuthWhatsNext::AskTheProgram;
   /// "Username" and "Password", then the parameters of the last challenge read.
   THeaderList Params;
   /// The challenge lines received ("WWW-Authenticate" values).

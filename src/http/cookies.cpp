@@ -83,14 +83,14 @@ void TCookies::Delete(int index) {
 }
 
 void TCookies::LockCookieListByDomain(TCookieAccess access) {
-  if (access == TCookieAccess::kRead)
+  if (access == TCookieAccess::Read)
     domain_lock_.lock_shared();
   else
     domain_lock_.lock();
 }
 
 void TCookies::UnlockCookieListByDomain(TCookieAccess access) {
-  if (access == TCookieAccess::kRead)
+  if (access == TCookieAccess::Read)
     domain_lock_.unlock_shared();
   else
     domain_lock_.unlock();

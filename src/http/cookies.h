@@ -26,7 +26,7 @@ class TCookieList {
   std::vector<std::pair<std::string, std::vector<std::string>>> domains_;
 };
 
-enum class TCookieAccess { kRead, kWrite };
+enum class TCookieAccess { Read, Write };
 
 /// The cookies of one request or reply, in order. Owns its items. Belongs to one peer thread;
 /// only the domain index has a lock, for collections that are shared.

@@ -299,7 +299,7 @@ std::int64_t TCustomHTTPServer::SendFileReply(TPeerThread& thread, THTTPResponse
     response.ContentType = mime_types_->TypeForFile(file_name);
   std::int64_t size = 0;
   {
-    TFileStream file(file_name, TFileStream::Mode::kRead);
+    TFileStream file(file_name, TFileStream::Mode::Read);
     size = file.Size();
   }
   if (CanAnnounceLength(size)) {

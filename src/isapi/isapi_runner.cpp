@@ -147,9 +147,9 @@ bool TISAPIRunner::CallModule(void* handle, const std::string& module_path, TPee
     HSE_VERSION_INFO info{};
     BOOL accepted = FALSE;
     const TGuardOutcome outcome = GuardedGetExtensionVersion(version, &info, accepted);
-    if (outcome != TGuardOutcome::kReturned || accepted == FALSE) {
+    if (outcome != TGuardOutcome::Returned || accepted == FALSE) {
       response.SetStatusCode(StatusInternalServerError);
-      if (outcome == TGuardOutcome::kReturned && OnVersionInfoError)
+      if (outcome == TGuardOutcome::Returned && OnVersionInfoError)
         OnVersionInfoError(*this, request, response);
       return false;
     }
@@ -160,7 +160,7 @@ bool TISAPIRunner::CallModule(void* handle, const std::string& module_path, TPee
   block->Register();
   DWORD status = 0;
   const TGuardOutcome outcome = GuardedExtensionProc(proc, block->Block(), status);
-  if (outcome != TGuardOutcome::kReturned) {
+  if (outcome != TGuardOutcome::Returned) {
     return FaultedRun(std::move(block), response);
   }
   if (status == HSE_STATUS_PENDING)

@@ -102,17 +102,17 @@ TGuardOutcome Guarded(Call call) {
   sigjmp_buf* const outer = t_jump_point;
   if (sigsetjmp(jump_point, 1) != 0) {
     t_jump_point = outer;
-    return TGuardOutcome::kFaulted;
+    return TGuardOutcome::Faulted;
   }
   t_jump_point = &jump_point;
   try {
     call();
   } catch (...) {
     t_jump_point = outer;
-    return TGuardOutcome::kThrew;
+    return TGuardOutcome::Threw;
   }
   t_jump_point = outer;
-  return TGuardOutcome::kReturned;
+  return TGuardOutcome::Returned;
 }
 
 }  // namespace

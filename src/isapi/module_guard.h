@@ -6,9 +6,9 @@ namespace quenby {
 
 /// How a guarded call into a module ended.
 enum class TGuardOutcome {
-  kReturned,  ///< the module returned normally; the result is valid
-  kFaulted,   ///< SIGSEGV, SIGBUS or SIGFPE on this thread inside the call
-  kThrew,     ///< a C++ exception escaped the module
+  Returned,  ///< the module returned normally; the result is valid
+  Faulted,   ///< SIGSEGV, SIGBUS or SIGFPE on this thread inside the call
+  Threw,     ///< a C++ exception escaped the module
 };
 
 /// Calls `GetExtensionVersion` (into `info`) with crash recovery; see GuardedExtensionProc.

@@ -191,7 +191,7 @@ std::vector<std::string> TIPWatch::History() const {
 
 void TIPWatch::SaveHistory() const {
   const std::string text = LinesToText(History());
-  TFileStream file(HistoryFilename, TFileStream::Mode::kCreate);
+  TFileStream file(HistoryFilename, TFileStream::Mode::Create);
   file.Write(text.data(), static_cast<std::int64_t>(text.size()));
 }
 

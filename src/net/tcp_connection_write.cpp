@@ -118,7 +118,7 @@ std::int64_t TTCPConnection::WriteFileContents(const std::string& file_name, boo
     }
     return socket_handler_->SocketBinding()->TransmitFile(file_name);
   }
-  TFileStream file(file_name, TFileStream::Mode::kRead);
+  TFileStream file(file_name, TFileStream::Mode::Read);
   WriteFromStream(file, true, false, 0);
   return file.Size();
 }

@@ -7,10 +7,10 @@
 namespace quenby {
 namespace {
 
-enum class LineKind { kBlank, kComment, kHeader, kKey };
+enum class LineKind { Blank, Comment, Header, Key };
 
 struct ParsedLine {
-  LineKind kind = LineKind::kBlank;
+  LineKind kind = LineKind::Blank;
   std::string name;   ///< section name of a header, key name of a key line
   std::string value;  ///< value of a key line
 };
@@ -33,17 +33,17 @@ std::string TrimBlanks(std::string_view text) {
 ParsedLine ParseLine(std::string_view text) {
   const std::string trimmed = TrimBlanks(text);
   if (trimmed.empty())
-    return {LineKind::kBlank, {}, {}};
+    return {LineKind::Blank, {}, {}};
   if (trimmed.front() == ';')
-    return {LineKind::kComment, {}, {}};
+    return {LineKind::Comment, {}, {}};
   if (trimmed.size() >= 2 && trimmed.front() == '[' && trimmed.back() == ']')
     return {
-        LineKind::kHeader, TrimBlanks(std::string_view(trimmed).substr(1, trimmed.size() - 2)), {}};
+        LineKind::Header, TrimBlanks(std::string_view(trimmed).substr(1, trimmed.size() - 2)), {}};
   const auto equals = trimmed.find('=');
   if (equals == std::string::npos)
-    return {LineKind::kKey, trimmed, {}};
+    return {LineKind::Key, trimmed, {}};
   const std::string_view view(trimmed);
-  return {LineKind::kKey, TrimBlanks(view.substr(0, equals)), TrimBlanks(view.substr(equals + 1))};
+  return {LineKind::Key, TrimBlanks(view.substr(0, equals)), TrimBlanks(view.substr(equals + 1))};
 }
 
 bool HasLineBreak(std::string_view text) {
@@ -86,7 +86,7 @@ std::vector<std::string> TIniDocument::ReadSections() const {
   std::vector<std::string> names;
   for (const auto& line : lines_) {
     const ParsedLine parsed = ParseLine(line.text);
-    if (parsed.kind == LineKind::kHeader)
+    if (parsed.kind == LineKind::Header)
       AddUnique(names, parsed.name);
   }
   return names;
@@ -98,7 +98,7 @@ std::vector<std::string> TIniDocument::ReadSection(std::string_view section) con
     const std::size_t end = BlockEnd(header);
     for (std::size_t i = header + 1; i < end; ++i) {
       const ParsedLine parsed = ParseLine(lines_[i].text);
-      if (parsed.kind == LineKind::kKey && !parsed.name.empty())
+      if (parsed.kind == LineKind::Key && !parsed.name.empty())
         AddUnique(keys, parsed.name);
     }
   }
@@ -115,7 +115,7 @@ void TIniDocument::EraseSection(std::string_view section) {
   for (const std::size_t header : HeaderLines(section)) {
     const std::size_t end = BlockEnd(header);
     for (std::size_t i = header; i < end; ++i)
-      drop[i] = ParseLine(lines_[i].text).kind != LineKind::kComment;
+      drop[i] = ParseLine(lines_[i].text).kind != LineKind::Comment;
   }
   std::vector<Line> kept;
   kept.reserve(lines_.size());
@@ -133,7 +133,7 @@ void TIniDocument::WriteString(std::string_view section, std::string_view key,
   std::string line = key_name + "=" + std::string(value);
   // A line break or a line that reads as a header would change the file's structure.
   if (HasLineBreak(section) || HasLineBreak(key) || HasLineBreak(value) ||
-      ParseLine(line).kind == LineKind::kHeader) {
+      ParseLine(line).kind == LineKind::Header) {
     throw EIniFileError(Format("Settings entry [%s] %s cannot be stored in the file",
                                section_name.c_str(), key_name.c_str()));
   }
@@ -154,7 +154,7 @@ void TIniDocument::WriteString(std::string_view section, std::string_view key,
   std::size_t after = headers.front() + 1;
   const std::size_t end = BlockEnd(headers.front());
   for (std::size_t i = after; i < end; ++i) {
-    if (ParseLine(lines_[i].text).kind == LineKind::kKey)
+    if (ParseLine(lines_[i].text).kind == LineKind::Key)
       after = i + 1;
   }
   InsertLine(after, std::move(line));
@@ -165,7 +165,7 @@ std::vector<std::size_t> TIniDocument::HeaderLines(std::string_view section) con
   std::vector<std::size_t> headers;
   for (std::size_t i = 0; i < lines_.size(); ++i) {
     const ParsedLine parsed = ParseLine(lines_[i].text);
-    if (parsed.kind == LineKind::kHeader && SameText(parsed.name, name))
+    if (parsed.kind == LineKind::Header && SameText(parsed.name, name))
       headers.push_back(i);
   }
   return headers;
@@ -173,7 +173,7 @@ std::vector<std::size_t> TIniDocument::HeaderLines(std::string_view section) con
 
 std::size_t TIniDocument::BlockEnd(std::size_t header) const {
   std::size_t i = header + 1;
-  while (i < lines_.size() && ParseLine(lines_[i].text).kind != LineKind::kHeader)
+  while (i < lines_.size() && ParseLine(lines_[i].text).kind != LineKind::Header)
     ++i;
   return i;
 }
@@ -184,7 +184,7 @@ std::size_t TIniDocument::FindKeyLine(std::string_view section, std::string_view
     const std::size_t end = BlockEnd(header);
     for (std::size_t i = header + 1; i < end; ++i) {
       const ParsedLine parsed = ParseLine(lines_[i].text);
-      if (parsed.kind == LineKind::kKey && !parsed.name.empty() && SameText(parsed.name, name))
+      if (parsed.kind == LineKind::Key && !parsed.name.empty() && SameText(parsed.name, name))
         return i;
     }
   }

@@ -44,7 +44,7 @@ void TMemoryStream::Clear() {
 }
 
 TFileStream::TFileStream(const std::string& file_name, Mode mode) : file_name_(file_name) {
-  const int flags = mode == Mode::kRead ? O_RDONLY : (O_RDWR | O_CREAT | O_TRUNC);
+  const int flags = mode == Mode::Read ? O_RDONLY : (O_RDWR | O_CREAT | O_TRUNC);
   fd_ = ::open(file_name.c_str(), flags | O_CLOEXEC, 0644);
   if (fd_ < 0)
     RaiseLastOSError("Cannot open file \"" + file_name + "\"");

@@ -46,7 +46,7 @@ class TMemoryStream : public TStream {
 /// A file opened for reading (or created for writing). The file is closed by the destructor.
 class TFileStream : public TStream {
  public:
-  enum class Mode { kRead, kCreate };
+  enum class Mode { Read, Create };
   /// Raises EInOutError naming the file when it cannot be opened.
   TFileStream(const std::string& file_name, Mode mode);
   ~TFileStream() override;

@@ -107,7 +107,7 @@ TEST(BasicAuthenticationTest, CredentialsTextAndChallenge) {
   EXPECT_TRUE(basic.ReadChallenge());
   EXPECT_EQ(basic.Realm, "Private Area");
   EXPECT_EQ(basic.Params.ValueByName("charset"), "\"UTF-8\"");
-  EXPECT_EQ(basic.State, TAuthWhatsNext::kDoRequest);
+  EXPECT_EQ(basic.State, TAuthWhatsNext::DoRequest);
 
   TBasicAuthentication anonymous;
   anonymous.AuthParams = {"Basic realm=\"r\""};

@@ -168,14 +168,14 @@ TEST(CookieDomainTest, DestroyedItemLeavesDomainIndex) {
   TCookies cookies;
   TCookieRFC2109& cookie = cookies.AddCookie("a=1; domain=d.org");
   cookies.AddCookie("b=2; domain=d.org");
-  cookies.LockCookieListByDomain(TCookieAccess::kWrite);
+  cookies.LockCookieListByDomain(TCookieAccess::Write);
   cookies.CookieListByDomain().Add("d.org", cookie.CookieName);
   cookies.CookieListByDomain().Add("D.ORG", "b");
-  cookies.UnlockCookieListByDomain(TCookieAccess::kWrite);
+  cookies.UnlockCookieListByDomain(TCookieAccess::Write);
   cookies.Delete(0);
-  cookies.LockCookieListByDomain(TCookieAccess::kRead);
+  cookies.LockCookieListByDomain(TCookieAccess::Read);
   EXPECT_EQ(cookies.CookieListByDomain().NamesOf("d.org"), (std::vector<std::string>{"b"}));
-  cookies.UnlockCookieListByDomain(TCookieAccess::kRead);
+  cookies.UnlockCookieListByDomain(TCookieAccess::Read);
 }
 
 }  // namespace
