@@ -1,7 +1,5 @@
 #include "console/headless_runner.h"
 
-#include <pthread.h>
-
 #include <cstdlib>
 #include <ostream>
 
@@ -24,28 +22,6 @@ void PrintError(std::ostream& err, const std::exception& e) {
 }
 
 }  // namespace
-
-TStopSignals::TStopSignals() {
-  sigemptyset(&stop_set_);
-  sigaddset(&stop_set_, SIGINT);
-  sigaddset(&stop_set_, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stop_set_, &previous_set_);
-}
-
-TStopSignals::~TStopSignals() {
-  pthread_sigmask(SIG_SETMASK, &previous_set_, nullptr);
-}
-
-int TStopSignals::Wait() {
-  int signal_number = 0;
-  while (sigwait(&stop_set_, &signal_number) != 0) {
-  }
-  return signal_number;
-}
-
-void TStopSignals::Release() {
-  pthread_sigmask(SIG_UNBLOCK, &stop_set_, nullptr);
-}
 
 bool DisplayAvailable() {
   return VariableSet("DISPLAY") || VariableSet("WAYLAND_DISPLAY") || VariableSet("QT_QPA_PLATFORM");

@@ -1,11 +1,11 @@
 #pragma once
 
-#include <csignal>
 #include <functional>
 #include <iosfwd>
 #include <string>
 
 #include "console/command_line.h"
+#include "util/stop_signals.h"  // TStopSignals, which a headless run waits on
 
 namespace quenby {
 
@@ -13,27 +13,6 @@ class TServerConsole;
 
 /// Exit code of a run whose server could not be started or stopped.
 constexpr int kFailureExitCode = 1;
-
-/// Blocks SIGINT and SIGTERM for the calling thread and every thread it creates from now on, so
-/// that they stay pending until Wait takes them. Create it on the main thread before any other
-/// thread exists; the destructor restores the previous mask.
-class TStopSignals {
- public:
-  TStopSignals();
-  ~TStopSignals();
-  TStopSignals(const TStopSignals&) = delete;
-  TStopSignals& operator=(const TStopSignals&) = delete;
-
-  /// Waits until SIGINT or SIGTERM arrives and returns its number.
-  int Wait();
-  /// Unblocks both signals again on the calling thread, so that a further one ends the process
-  /// at once instead of waiting for a stop that may never finish.
-  void Release();
-
- private:
-  sigset_t stop_set_;
-  sigset_t previous_set_;
-};
 
 /// True when a window could be shown: DISPLAY, WAYLAND_DISPLAY or QT_QPA_PLATFORM is set and not
 /// empty.

@@ -4,6 +4,7 @@
 #include <optional>
 #include <system_error>
 
+#include "util/file_system.h"
 #include "util/text.h"
 
 namespace quenby {
@@ -79,11 +80,6 @@ std::optional<std::string> CanonicalUnderRoot(std::string_view root, std::string
   if (!segments || !WalkSegments(path, segments->size(), false, *segments))
     return std::nullopt;
   return JoinAbsolute(*segments);
-}
-
-bool IsRegularFile(const std::string& path) {
-  std::error_code error;
-  return std::filesystem::is_regular_file(path, error);
 }
 
 struct TAlias {
