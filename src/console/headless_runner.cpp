@@ -5,6 +5,7 @@
 
 #include "console/server_console.h"
 #include "util/exception.h"
+#include "util/text.h"
 
 namespace quenby {
 
@@ -23,6 +24,11 @@ void PrintError(std::ostream& err, const std::exception& e) {
 
 }  // namespace
 
+int StopWaitTime(const char* value, int fallback) {
+  int wait = 0;
+  return value != nullptr && TryStrToInt(value, wait) && wait > 0 ? wait : fallback;
+}
+
 bool DisplayAvailable() {
   return VariableSet("DISPLAY") || VariableSet("WAYLAND_DISPLAY") || VariableSet("QT_QPA_PLATFORM");
 }
@@ -35,6 +41,8 @@ std::string ListeningLine(const std::string& host, int port) {
 int RunHeadless(TServerConsole& console, const TCommandLine& options, std::ostream& out,
                 std::ostream& err, const std::function<void()>& wait_for_stop) {
   console.OnStatus = [&out](const std::string& line) { out << line << std::endl; };
+  console.HTTPServer.TerminateWaitTime =
+      StopWaitTime(std::getenv(StopWaitVariable), console.HTTPServer.TerminateWaitTime);
   try {
     console.FormCreate(options);
   } catch (const std::exception& e) {

@@ -175,6 +175,14 @@ int TQuenbyProcess::Wait(std::chrono::milliseconds timeout) {
   return ExitCode(status);
 }
 
+std::vector<std::string> InheritedEnvironment(const std::vector<std::string>& extra) {
+  std::vector<std::string> environment = extra;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    environment.emplace_back(*entry);
+  }
+  return environment;
+}
+
 std::vector<std::string> LogEntryTexts(const std::string& log) {
   std::vector<std::string> texts;
   std::size_t at = 0;

@@ -50,6 +50,10 @@ class TQuenbyProcess {
   std::vector<std::string> out_lines_;
 };
 
+/// The `extra` "NAME=value" entries followed by this process's environment, for a child that
+/// should see both; a name in `extra` wins, being found first.
+std::vector<std::string> InheritedEnvironment(const std::vector<std::string>& extra);
+
 /// Texts of the entries of an activity log (each entry's second line).
 std::vector<std::string> LogEntryTexts(const std::string& log);
 
