@@ -12,6 +12,7 @@
 
 #include "console/headless_runner.h"
 #include "quenby_process.h"
+#include "support/net_loopback.h"
 #include "support/temp_dir.h"
 
 namespace quenby {
@@ -171,10 +172,9 @@ TEST_F(HeadlessTest, LogInAMissingFolderKeepsRunningAndFailsRequests) {
 // logged it; the returned thread ends when the server goes away.
 std::thread StartNeverEndingRequest(const test::TempDir& dir, int port) {
   std::thread client([port] { test::Exchange(port, Get("/bin/pending.dll?never")); });
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (dir.Read("quenby.log").find("pending.dll") == std::string::npos &&
-         std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_TRUE(test::WaitUntil(
+      [&dir] { return dir.Read("quenby.log").find("pending.dll") != std::string::npos; },
+      std::chrono::seconds(10)));
   return client;
 }
 
@@ -185,7 +185,9 @@ TEST_F(HeadlessTest, ASecondStopSignalEndsAStopThatHangsOnAModule) {
   // A request that stays pending for good keeps its peer thread, so no stop can finish.
   std::thread client = StartNeverEndingRequest(dir_, port);
   quenby.Signal(SIGTERM);
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  // Sent while the first one is still pending, the second would merge with it.
+  EXPECT_TRUE(test::WaitUntil([&quenby] { return !quenby.SignalPending(SIGTERM); },
+                              std::chrono::seconds(10)));
   quenby.Signal(SIGTERM);
   EXPECT_EQ(quenby.Wait(std::chrono::seconds(5)), -1);
   client.join();

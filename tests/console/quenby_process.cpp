@@ -10,6 +10,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <fstream>
+
 #include <gtest/gtest.h>
 
 #include "support/net_loopback.h"
@@ -146,6 +148,22 @@ void TQuenbyProcess::Signal(int signal_number) {
   if (pid_ > 0) {
     kill(pid_, signal_number);
   }
+}
+
+bool TQuenbyProcess::SignalPending(int signal_number) const {
+  if (pid_ <= 0) {
+    return false;
+  }
+  // "ShdPnd:" is the set pending for the whole process, in hexadecimal, bit n - 1 for signal n.
+  std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+  constexpr std::string_view PendingField = "ShdPnd:";
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind(PendingField, 0) == 0) {
+      const unsigned long long pending = std::stoull(line.substr(PendingField.size()), nullptr, 16);
+      return ((pending >> (signal_number - 1)) & 1U) != 0;
+    }
+  }
+  return false;
 }
 
 int TQuenbyProcess::Stop() {

@@ -28,6 +28,9 @@ class TQuenbyProcess {
   int WaitForListening();
   /// Sends `signal_number` without waiting.
   void Signal(int signal_number);
+  /// Whether a `signal_number` sent to the child still waits to be taken; false once the child
+  /// has ended.
+  bool SignalPending(int signal_number) const;
   /// Sends SIGTERM and waits for the end; returns the exit code (-1 when killed).
   int Stop();
   /// Waits for the end without a signal; returns the exit code.
