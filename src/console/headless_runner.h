@@ -31,9 +31,9 @@ bool DisplayAvailable();
 /// prints every status line to `out` (one per line, flushed) and, after a successful start,
 /// "Listening on http://HOST:PORT/" with the bound port. Then waits for `wait_for_stop` to return,
 /// stops and returns 0. A start that leaves the server inactive returns kFailureExitCode, as do
-/// settings that cannot be read and a stop that leaves it active. StopWaitVariable, when set,
-/// replaces the server's stop wait. Errors that are not status lines (a status line that cannot be
-/// logged) go to `err`. Never writes the settings file. Main thread only.
+/// settings that cannot be read and a stop that leaves it active. A wait in StopWaitVariable
+/// replaces the server's stop wait. Errors that are not status lines (a status line that cannot
+/// be logged) go to `err`. Never writes the settings file. Main thread only.
 int RunHeadless(TServerConsole& console, const TCommandLine& options, std::ostream& out,
                 std::ostream& err, const std::function<void()>& wait_for_stop);
 
