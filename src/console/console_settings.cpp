@@ -1,11 +1,7 @@
 #include "console/console_settings.h"
 
-#include <unistd.h>
-
-#include <climits>
 #include <optional>
 
-#include "util/exception.h"
 #include "util/settings_file.h"
 
 namespace quenby {
@@ -33,16 +29,6 @@ std::function<std::string()> Constant(const std::string& value) {
 }
 
 }  // namespace
-
-std::string ExecutablePath() {
-  std::string buffer(PATH_MAX, '\0');
-  const ssize_t length = readlink("/proc/self/exe", buffer.data(), buffer.size());
-  if (length < 0) {
-    RaiseLastOSError("Cannot read the executable's path");
-  }
-  buffer.resize(static_cast<std::size_t>(length));
-  return buffer;
-}
 
 std::string ChangeFileExt(std::string_view path, std::string_view extension) {
   const std::size_t slash = path.find_last_of('/');

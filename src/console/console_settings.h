@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "console/command_line.h"
+#include "util/file_system.h"  // ExecutablePath, the path the defaults are derived from
 
 namespace quenby {
 
@@ -36,9 +37,6 @@ struct TSettingsDefaults {
   /// The machine's own address; asked only when the host is neither stored nor given.
   std::function<std::string()> Host;
 };
-
-/// Full path of the running program. Raises EInOutError when it cannot be read.
-std::string ExecutablePath();
 
 /// `path` with the extension of its last path element replaced by `extension` (added when
 /// there is none).

@@ -1,12 +1,11 @@
 #include "console/headless_runner.h"
 
-#include <pthread.h>
-
 #include <cstdlib>
 #include <ostream>
 
 #include "console/server_console.h"
 #include "util/exception.h"
+#include "util/text.h"
 
 namespace quenby {
 
@@ -25,26 +24,9 @@ void PrintError(std::ostream& err, const std::exception& e) {
 
 }  // namespace
 
-TStopSignals::TStopSignals() {
-  sigemptyset(&stop_set_);
-  sigaddset(&stop_set_, SIGINT);
-  sigaddset(&stop_set_, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stop_set_, &previous_set_);
-}
-
-TStopSignals::~TStopSignals() {
-  pthread_sigmask(SIG_SETMASK, &previous_set_, nullptr);
-}
-
-int TStopSignals::Wait() {
-  int signal_number = 0;
-  while (sigwait(&stop_set_, &signal_number) != 0) {
-  }
-  return signal_number;
-}
-
-void TStopSignals::Release() {
-  pthread_sigmask(SIG_UNBLOCK, &stop_set_, nullptr);
+int StopWaitTime(const char* value, int fallback) {
+  int wait = 0;
+  return value != nullptr && TryStrToInt(value, wait) && wait > 0 ? wait : fallback;
 }
 
 bool DisplayAvailable() {
@@ -59,6 +41,8 @@ std::string ListeningLine(const std::string& host, int port) {
 int RunHeadless(TServerConsole& console, const TCommandLine& options, std::ostream& out,
                 std::ostream& err, const std::function<void()>& wait_for_stop) {
   console.OnStatus = [&out](const std::string& line) { out << line << std::endl; };
+  console.HTTPServer.TerminateWaitTime =
+      StopWaitTime(std::getenv(StopWaitVariable), console.HTTPServer.TerminateWaitTime);
   try {
     console.FormCreate(options);
   } catch (const std::exception& e) {

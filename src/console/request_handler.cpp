@@ -1,10 +1,6 @@
 #include "console/request_handler.h"
 
-#include <sys/stat.h>
-
-#include <fcntl.h>
 #include <cstdint>
-#include <filesystem>
 
 #include "console/routing.h"
 #include "http/http_request_info.h"
@@ -16,8 +12,7 @@
 #include "net/peer_thread.h"
 #include "net/tcp_connection.h"
 #include "util/activity_log.h"
-#include "util/exception.h"
-#include "util/file_handle.h"
+#include "util/file_system.h"
 #include "util/text.h"
 
 namespace quenby {
@@ -40,29 +35,6 @@ TPeerAddress PeerAddress(TPeerThread& thread) {
     address.Port = binding->RemotePort;
   }
   return address;
-}
-
-// A regular file (not a folder) at this path; an empty path names nothing.
-bool FileExists(const std::string& path) {
-  std::error_code error;
-  return !path.empty() && std::filesystem::is_regular_file(path, error);
-}
-
-// Size of an open file. Raises EInOutError naming the file.
-std::int64_t OpenFileSize(int fd, const std::string& path) {
-  struct stat info {};
-  if (fstat(fd, &info) != 0) {
-    RaiseLastOSError("Cannot read the size of " + path);
-  }
-  return static_cast<std::int64_t>(info.st_size);
-}
-
-std::int64_t FileSize(const std::string& path) {
-  TFileHandle file = OpenFile(path, O_RDONLY | O_CLOEXEC);
-  if (!file.IsOpen()) {
-    RaiseLastOSError("Cannot open " + path);
-  }
-  return OpenFileSize(file.Get(), path);
 }
 
 }  // namespace
@@ -111,7 +83,7 @@ void TRequestHandler::HTTPServerCommandGet(TPeerThread& AThread, THTTPRequestInf
               AResponseInfo);
     return;
   }
-  if (!FileExists(route.FilePath)) {
+  if (!IsRegularFile(route.FilePath)) {
     AResponseInfo.SetStatusCode(StatusNotFound);
     AResponseInfo.BodyText = ErrorPage(AResponseInfo.StatusText);
     return;
@@ -126,7 +98,7 @@ void TRequestHandler::HTTPServerCommandGet(TPeerThread& AThread, THTTPRequestInf
 void TRequestHandler::RunModule(const std::string& module_path, const std::string& directory,
                                 const std::string& path_info, TPeerThread& thread,
                                 THTTPRequestInfo& request, THTTPResponseInfo& response) {
-  if (!FileExists(module_path)) {
+  if (!IsRegularFile(module_path)) {
     response.BodyText = std::string(ScriptNotFoundPage);
     response.SetStatusCode(StatusNotFound);
     return;
@@ -139,14 +111,11 @@ void TRequestHandler::RunModule(const std::string& module_path, const std::strin
 
 void TRequestHandler::AnswerHead(const std::string& file_path, THTTPResponseInfo& response) {
   // Held open while the size is read, so the size is that of the file that was found.
-  TFileHandle file = OpenFile(file_path, O_RDONLY | O_CLOEXEC);
-  if (!file.IsOpen()) {
-    RaiseLastOSError("Cannot open " + file_path);
-  }
+  const TFileHandle file = OpenForReading(file_path);
   response.SetStatusCode(StatusOK);
   response.ContentType = FileContentType(file_path);
   // A size the record cannot hold is not announced (as for GET) rather than cut short.
-  const std::int64_t size = OpenFileSize(file.Get(), file_path);
+  const std::int64_t size = OpenFileSize(file, file_path);
   response.SetContentLength(CanAnnounceLength(size) ? static_cast<std::int32_t>(size) : -1);
 }
 
@@ -161,8 +130,8 @@ void TRequestHandler::SendFile(const THandlerSettings& settings, const std::stri
   const auto sent = server_.SendFileReply(thread, response, file_path);
   const TPeerAddress peer = PeerAddress(thread);
   WriteActivity(Format("Serving file %s (%lld bytes / %lld bytes sent) to %s:%d", file_path.c_str(),
-                       static_cast<long long>(sent), static_cast<long long>(size),
-                       peer.IP.c_str(), peer.Port),
+                       static_cast<long long>(sent), static_cast<long long>(size), peer.IP.c_str(),
+                       peer.Port),
                 settings.EnableLog, settings.LogFileName);
 }
 

@@ -1,9 +1,9 @@
 #include "console/routing.h"
 
-#include <filesystem>
 #include <optional>
-#include <system_error>
 
+#include "util/canonical_path.h"
+#include "util/file_system.h"
 #include "util/text.h"
 
 namespace quenby {
@@ -14,77 +14,8 @@ constexpr char AliasNameEnd = '=';
 constexpr std::string_view ModuleMark = ".dll";
 constexpr std::string_view ServerSideIncludeMark = ".asp";
 
-bool IsSeparator(char c) {
-  return c == '/' || c == '\\';
-}
-
-// Pushes the segments of `text` onto `segments`, both "/" and "\" separating them, empty and
-// "." segments dropped and ".." taking one off. A ".." with only `floor` segments left is
-// dropped when `clamp` is set and fails the whole walk otherwise.
-bool WalkSegments(std::string_view text, std::size_t floor, bool clamp,
-                  std::vector<std::string>& segments) {
-  std::size_t i = 0;
-  while (i < text.size()) {
-    while (i < text.size() && IsSeparator(text[i]))
-      ++i;
-    const std::size_t start = i;
-    while (i < text.size() && !IsSeparator(text[i]))
-      ++i;
-    const std::string_view segment = text.substr(start, i - start);
-    if (segment.empty() || segment == ".")
-      continue;
-    if (segment != "..") {
-      segments.emplace_back(segment);
-    } else if (segments.size() > floor) {
-      segments.pop_back();
-    } else if (!clamp) {
-      return false;
-    }
-  }
-  return true;
-}
-
-// The document root as absolute segments; a relative root counts from the working
-// directory, an empty one is the file system's root. Nothing when the working directory
-// cannot be read.
-std::optional<std::vector<std::string>> RootSegments(std::string_view root) {
-  std::vector<std::string> segments;
-  if (!root.empty() && !IsSeparator(root.front())) {
-    std::error_code error;
-    const std::filesystem::path cwd = std::filesystem::current_path(error);
-    if (error)
-      return std::nullopt;
-    WalkSegments(cwd.native(), 0, true, segments);
-  }
-  // Above "/" there is nothing: "/.." is "/" again.
-  WalkSegments(root, 0, true, segments);
-  return segments;
-}
-
-std::string JoinAbsolute(const std::vector<std::string>& segments) {
-  if (segments.empty())
-    return std::string(1, PathDelimiter);
-  std::string path;
-  for (const std::string& segment : segments) {
-    path += PathDelimiter;
-    path += segment;
-  }
-  return path;
-}
-
-// Root followed by path in canonical absolute form, or nothing when the path's ".."
-// segments would leave the root: such a request is never mapped outside it.
-std::optional<std::string> CanonicalUnderRoot(std::string_view root, std::string_view path) {
-  std::optional<std::vector<std::string>> segments = RootSegments(root);
-  if (!segments || !WalkSegments(path, segments->size(), false, *segments))
-    return std::nullopt;
-  return JoinAbsolute(*segments);
-}
-
-bool IsRegularFile(const std::string& path) {
-  std::error_code error;
-  return std::filesystem::is_regular_file(path, error);
-}
+// Request paths may be written with "\" as well as "/", and never leave the document root.
+constexpr TPathRules RequestPathRules{.BackslashSeparates = true, .ConfineToBase = true};
 
 struct TAlias {
   std::string Name;
@@ -132,7 +63,7 @@ std::string ResolveDocumentPath(std::string_view root, std::string_view path,
   // A NUL would cut the name the file system sees short of the name that was checked.
   if (root.find('\0') != std::string_view::npos || path.find('\0') != std::string_view::npos)
     return {};
-  const std::optional<std::string> mapped = CanonicalUnderRoot(root, path);
+  const std::optional<std::string> mapped = CanonicalPath(root, path, RequestPathRules);
   if (!mapped)
     return {};
   if (IsRegularFile(*mapped))

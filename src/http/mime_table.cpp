@@ -1,11 +1,11 @@
 #include "http/mime_table.h"
 
-#include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <utility>
 
 #include "http/mime_builtin_types.h"
+#include "util/file_system.h"
 #include "util/text.h"
 
 namespace quenby {
@@ -72,8 +72,7 @@ void AddRegistryLine(std::string_view line, std::vector<TRegistryEntry>& entries
 // readable regular file (a directory or a device is never read).
 std::vector<TRegistryEntry> ReadRegistry(const std::string& path) {
   std::vector<TRegistryEntry> entries;
-  std::error_code error;
-  if (path.empty() || !std::filesystem::is_regular_file(path, error))
+  if (!IsRegularFile(path))
     return entries;
   std::ifstream file(path);
   std::string line;

@@ -2,13 +2,13 @@
 
 #include <atomic>
 #include <cstring>
-#include <filesystem>
 #include <unordered_map>
 
 #include "http/http_request_info.h"
 #include "isapi/extension_callbacks.h"
 #include "isapi/isapi_runner.h"
 #include "isapi/server_variables.h"
+#include "util/canonical_path.h"
 #include "util/text.h"
 
 namespace quenby {
@@ -138,12 +138,11 @@ TECBAccess::~TECBAccess() {
 }
 
 std::string CanonicalJoin(const std::string& directory, const std::string& path) {
-  std::filesystem::path result(EnsureTrailingBackslash(directory) + path);
-  if (result.is_relative()) {
-    std::error_code error;
-    result = std::filesystem::absolute(result, error);
-  }
-  return result.lexically_normal().string();
+  // Only "/" separates; a folder keeps its trailing "/". One text, so that without a directory
+  // a relative path counts from the working directory.
+  constexpr TPathRules MappedPathRules{.KeepFolderSlash = true};
+  return CanonicalPath(EnsureTrailingBackslash(directory) + path, {}, MappedPathRules)
+      .value_or(std::string());
 }
 
 }  // namespace quenby

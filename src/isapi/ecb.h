@@ -115,7 +115,8 @@ class TECBAccess {
 };
 
 /// The canonical absolute form of `directory` joined to `path` with one delimiter:
-/// "." and ".." resolved, doubled delimiters collapsed. Nothing is looked up on disk.
+/// "." and ".." resolved, doubled delimiters collapsed, a trailing "/" kept. Nothing is looked
+/// up on disk. Empty when a relative path meets an unreadable working directory.
 std::string CanonicalJoin(const std::string& directory, const std::string& path);
 
 }  // namespace quenby

@@ -10,7 +10,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "console/headless_runner.h"
 #include "quenby_process.h"
+#include "support/net_loopback.h"
 #include "support/temp_dir.h"
 
 namespace quenby {
@@ -170,10 +172,9 @@ TEST_F(HeadlessTest, LogInAMissingFolderKeepsRunningAndFailsRequests) {
 // logged it; the returned thread ends when the server goes away.
 std::thread StartNeverEndingRequest(const test::TempDir& dir, int port) {
   std::thread client([port] { test::Exchange(port, Get("/bin/pending.dll?never")); });
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (dir.Read("quenby.log").find("pending.dll") == std::string::npos &&
-         std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_TRUE(test::WaitUntil(
+      [&dir] { return dir.Read("quenby.log").find("pending.dll") != std::string::npos; },
+      std::chrono::seconds(10)));
   return client;
 }
 
@@ -184,20 +185,24 @@ TEST_F(HeadlessTest, ASecondStopSignalEndsAStopThatHangsOnAModule) {
   // A request that stays pending for good keeps its peer thread, so no stop can finish.
   std::thread client = StartNeverEndingRequest(dir_, port);
   quenby.Signal(SIGTERM);
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  // Sent while the first one is still pending, the second would merge with it.
+  EXPECT_TRUE(test::WaitUntil([&quenby] { return !quenby.SignalPending(SIGTERM); },
+                              std::chrono::seconds(10)));
   quenby.Signal(SIGTERM);
   EXPECT_EQ(quenby.Wait(std::chrono::seconds(5)), -1);
   client.join();
 }
 
 TEST_F(HeadlessTest, AStopThatCannotEndItsPeerThreadsExitsOne) {
-  test::TQuenbyProcess quenby(Arguments({"--log"}));
+  // The stop gives up after the wait this run asks for instead of the default 50 seconds.
+  const std::vector<std::string> environment =
+      test::InheritedEnvironment({std::string(StopWaitVariable) + "=200"});
+  test::TQuenbyProcess quenby(Arguments({"--log"}), &environment);
   const int port = quenby.WaitForListening();
   ASSERT_GT(port, 0) << quenby.Err();
   std::thread client = StartNeverEndingRequest(dir_, port);
   quenby.Signal(SIGTERM);
-  // The stop gives up after the console's TerminateWaitTime of 50 seconds.
-  EXPECT_EQ(quenby.Wait(std::chrono::seconds(80)), 1);
+  EXPECT_EQ(quenby.Wait(), 1);
   EXPECT_THAT(quenby.OutLines(),
               testing::Contains(StartsWith("Exception ETerminateThreadTimeout")));
   client.join();

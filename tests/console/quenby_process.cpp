@@ -10,6 +10,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <fstream>
+
 #include <gtest/gtest.h>
 
 #include "support/net_loopback.h"
@@ -148,6 +150,22 @@ void TQuenbyProcess::Signal(int signal_number) {
   }
 }
 
+bool TQuenbyProcess::SignalPending(int signal_number) const {
+  if (pid_ <= 0) {
+    return false;
+  }
+  // "ShdPnd:" is the set pending for the whole process, in hexadecimal, bit n - 1 for signal n.
+  std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+  constexpr std::string_view PendingField = "ShdPnd:";
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind(PendingField, 0) == 0) {
+      const unsigned long long pending = std::stoull(line.substr(PendingField.size()), nullptr, 16);
+      return ((pending >> (signal_number - 1)) & 1U) != 0;
+    }
+  }
+  return false;
+}
+
 int TQuenbyProcess::Stop() {
   if (pid_ > 0) {
     kill(pid_, SIGTERM);
@@ -173,6 +191,14 @@ int TQuenbyProcess::Wait(std::chrono::milliseconds timeout) {
   waitpid(pid_, &status, 0);
   pid_ = -1;
   return ExitCode(status);
+}
+
+std::vector<std::string> InheritedEnvironment(const std::vector<std::string>& extra) {
+  std::vector<std::string> environment = extra;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    environment.emplace_back(*entry);
+  }
+  return environment;
 }
 
 std::vector<std::string> LogEntryTexts(const std::string& log) {

@@ -28,6 +28,9 @@ class TQuenbyProcess {
   int WaitForListening();
   /// Sends `signal_number` without waiting.
   void Signal(int signal_number);
+  /// Whether a `signal_number` sent to the child still waits to be taken; false once the child
+  /// has ended.
+  bool SignalPending(int signal_number) const;
   /// Sends SIGTERM and waits for the end; returns the exit code (-1 when killed).
   int Stop();
   /// Waits for the end without a signal; returns the exit code.
@@ -49,6 +52,10 @@ class TQuenbyProcess {
   std::string err_;
   std::vector<std::string> out_lines_;
 };
+
+/// The `extra` "NAME=value" entries followed by this process's environment, for a child that
+/// should see both; a name in `extra` wins, being found first.
+std::vector<std::string> InheritedEnvironment(const std::vector<std::string>& extra);
 
 /// Texts of the entries of an activity log (each entry's second line).
 std::vector<std::string> LogEntryTexts(const std::string& log);

@@ -8,9 +8,9 @@
 
 #include <atomic>
 #include <chrono>
-#include <thread>
 
 #include "support/isapi_server.h"
+#include "support/net_loopback.h"
 #include "support/temp_dir.h"
 
 namespace quenby::test {
@@ -109,9 +109,7 @@ TEST_F(ExtensionReplyTest, ClientLeavingDuringAFileSendDoesNotKillTheServer) {
   setsockopt(client, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
   close(client);
 
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (after_ == 0 && std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_TRUE(test::WaitUntil([this] { return after_ != 0; }, std::chrono::seconds(10)));
   EXPECT_EQ(after_, 1);
   EXPECT_EQ(StatusLineOf(server_.Get("/hello.dll")), "HTTP/1.1 200 OK");
 }

@@ -10,6 +10,8 @@
  *   early    no worker: the calling thread writes "pending: finished before PENDING\n" and
  *            sends HSE_REQ_DONE_WITH_SESSION before HttpExtensionProc returns PENDING.
  *   never    no worker and no finish: the request stays pending for good.
+ *   hold     no worker: the request stays pending until the loader of the test calls the
+ *            exported pending_release_held(); pending_held_count() tells how many wait.
  *
  * The worker is started on first use and joined when the module is unloaded.
  */
@@ -35,6 +37,10 @@ static struct job* queue_tail = NULL;
 static int worker_running = 0;
 static int worker_stopping = 0;
 static pthread_t worker;
+
+/* Requests held by "hold", newest first, guarded by queue_lock. */
+static struct job* held_head = NULL;
+static int held_count = 0;
 
 /* Writes the reply and releases the request; ecb is not used afterwards. */
 static void finish(EXTENSION_CONTROL_BLOCK* ecb, int with_header, const char* text) {
@@ -107,6 +113,38 @@ static void stop_worker(void) {
   pthread_mutex_unlock(&queue_lock);
 }
 
+static void hold_job(struct job* job) {
+  pthread_mutex_lock(&queue_lock);
+  job->next = held_head;
+  held_head = job;
+  held_count++;
+  pthread_mutex_unlock(&queue_lock);
+}
+
+/* How many "hold" requests are pending now. */
+ISAPI_EXPORT int pending_held_count(void) {
+  pthread_mutex_lock(&queue_lock);
+  int count = held_count;
+  pthread_mutex_unlock(&queue_lock);
+  return count;
+}
+
+/* Finishes every held request without writing, on the calling thread. */
+ISAPI_EXPORT void pending_release_held(void) {
+  pthread_mutex_lock(&queue_lock);
+  struct job* job = held_head;
+  held_head = NULL;
+  held_count = 0;
+  pthread_mutex_unlock(&queue_lock);
+  while (job != NULL) {
+    struct job* next = job->next;
+    job->ecb->ServerSupportFunction(job->ecb->ConnID, HSE_REQ_DONE_WITH_SESSION, NULL, NULL,
+                                    NULL);
+    free(job);
+    job = next;
+  }
+}
+
 /* The server never calls TerminateExtension; unloading the module still joins the worker. */
 __attribute__((destructor)) static void unload_module(void) {
   stop_worker();
@@ -132,6 +170,10 @@ DWORD WINAPI HttpExtensionProc(EXTENSION_CONTROL_BLOCK* pECB) {
   job->ecb = pECB;
   job->with_header = with_header;
   job->next = NULL;
+  if (query_has(query, "hold")) {
+    hold_job(job);
+    return HSE_STATUS_PENDING;
+  }
   if (!queue_job(job)) {
     free(job);
     write_text(pECB, "pending: no worker thread\n");

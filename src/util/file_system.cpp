@@ -1,0 +1,58 @@
+#include "util/file_system.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+#include <filesystem>
+#include <system_error>
+
+#include "util/exception.h"
+
+namespace quenby {
+
+namespace {
+
+// The kernel's link to the program file of the calling process.
+constexpr const char* OwnExecutableLink = "/proc/self/exe";
+
+}  // namespace
+
+bool IsRegularFile(std::string_view path) {
+  std::error_code error;
+  return !path.empty() && std::filesystem::is_regular_file(path, error);
+}
+
+TFileHandle OpenForReading(const std::string& path) {
+  TFileHandle file = OpenFile(path, O_RDONLY);
+  if (!file.IsOpen()) {
+    RaiseLastOSError("Cannot open " + path);
+  }
+  return file;
+}
+
+std::int64_t OpenFileSize(const TFileHandle& file, const std::string& path) {
+  struct stat info {};
+  if (fstat(file.Get(), &info) != 0) {
+    RaiseLastOSError("Cannot read the size of " + path);
+  }
+  return static_cast<std::int64_t>(info.st_size);
+}
+
+std::int64_t FileSize(const std::string& path) {
+  const TFileHandle file = OpenForReading(path);
+  return OpenFileSize(file, path);
+}
+
+std::string ExecutablePath() {
+  std::string buffer(PATH_MAX, '\0');
+  const ssize_t length = readlink(OwnExecutableLink, buffer.data(), buffer.size());
+  if (length < 0) {
+    RaiseLastOSError("Cannot read the executable's path");
+  }
+  buffer.resize(static_cast<std::size_t>(length));
+  return buffer;
+}
+
+}  // namespace quenby

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "util/file_handle.h"
+
+namespace quenby {
+
+/// Whether `path` names a regular file (not a folder, a device or nothing; an empty path names
+/// nothing). Links are followed. Any thread; raises nothing.
+bool IsRegularFile(std::string_view path);
+
+/// Opens an existing file for reading. Raises EInOutError "Cannot open <path>: <reason>".
+TFileHandle OpenForReading(const std::string& path);
+
+/// Size in bytes of an open file, `path` naming it in the error. Raises EInOutError
+/// "Cannot read the size of <path>: <reason>".
+std::int64_t OpenFileSize(const TFileHandle& file, const std::string& path);
+
+/// Size in bytes of the file at `path`, opened for the question. Raises what OpenForReading
+/// and OpenFileSize raise.
+std::int64_t FileSize(const std::string& path);
+
+/// Full path of the running program. Raises EInOutError when it cannot be read.
+std::string ExecutablePath();
+
+}  // namespace quenby

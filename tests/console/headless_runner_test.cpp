@@ -1,0 +1,137 @@
+// The headless runner in-process: a console driven by RunHeadless, with the stop wait short.
+#include "console/headless_runner.h"
+
+#include <dlfcn.h>
+
+#include <chrono>
+#include <sstream>
+#include <thread>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "console/server_console.h"
+#include "quenby_process.h"
+#include "support/net_loopback.h"
+#include "support/temp_dir.h"
+
+namespace quenby {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::StartsWith;
+
+constexpr int ShortStopWait = 200;  // ms
+constexpr const char* TimeoutLine =
+    "Exception ETerminateThreadTimeout in Activate. Error is:\"Terminate Thread Timeout\".";
+
+// The test's own reference to the pending module: the same loaded copy as the server's, through
+// which the test sees and ends the requests the module holds.
+class TPendingModule {
+ public:
+  TPendingModule() : handle_(dlopen(QUENBY_TEST_MODULE_DIR "/pending.dll", RTLD_NOW)) {
+    if (handle_ != nullptr) {
+      held_count_ = reinterpret_cast<int (*)()>(dlsym(handle_, "pending_held_count"));
+      release_held_ = reinterpret_cast<void (*)()>(dlsym(handle_, "pending_release_held"));
+    }
+  }
+  ~TPendingModule() {
+    if (handle_ != nullptr)
+      dlclose(handle_);
+  }
+  TPendingModule(const TPendingModule&) = delete;
+  TPendingModule& operator=(const TPendingModule&) = delete;
+
+  bool Usable() const { return held_count_ != nullptr && release_held_ != nullptr; }
+  int HeldCount() const { return held_count_(); }
+  void ReleaseHeld() const { release_held_(); }
+
+ private:
+  void* handle_;
+  int (*held_count_)() = nullptr;
+  void (*release_held_)() = nullptr;
+};
+
+// Ends the held requests when it goes, so that a console declared before it can stop.
+class TReleaseHeldAtEnd {
+ public:
+  explicit TReleaseHeldAtEnd(const TPendingModule& module) : module_(module) {}
+  ~TReleaseHeldAtEnd() { module_.ReleaseHeld(); }
+  TReleaseHeldAtEnd(const TReleaseHeldAtEnd&) = delete;
+  TReleaseHeldAtEnd& operator=(const TReleaseHeldAtEnd&) = delete;
+
+ private:
+  const TPendingModule& module_;
+};
+
+TCommandLine Options(const test::TempDir& dir) {
+  TCommandLine options;
+  options.Headless = true;
+  options.SettingsFile = dir.FilePath("quenby.ini");
+  options.Host = "127.0.0.1";
+  options.Port = "0";
+  options.Root = dir.Path();
+  options.AliasLines = std::vector<std::string>{std::string("/bin=") + QUENBY_TEST_MODULE_DIR};
+  options.EnableLog = true;
+  options.LogFile = dir.FilePath("quenby.log");
+  return options;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream stream(text);
+  for (std::string line; std::getline(stream, line);)
+    lines.push_back(line);
+  return lines;
+}
+
+TEST(HeadlessRunner, AStopThatCannotEndAPendingModuleGivesUpAfterTheWaitAndExitsOne) {
+  test::TempDir dir;
+  const TPendingModule pending;
+  ASSERT_TRUE(pending.Usable()) << dlerror();
+  std::ostringstream out;
+  std::ostringstream err;
+  std::thread client;
+  int code = 0;
+  {
+    TServerConsole console(dir.FilePath("quenby"), "");
+    const TReleaseHeldAtEnd release(pending);
+    console.HTTPServer.TerminateWaitTime = ShortStopWait;
+    std::chrono::steady_clock::time_point stop_began;
+    code = RunHeadless(console, Options(dir), out, err, [&] {
+      client = std::thread([port = console.ListeningPort()] {
+        test::Exchange(port, "GET /bin/pending.dll?hold HTTP/1.0\r\n\r\n");
+      });
+      EXPECT_TRUE(
+          test::WaitUntil([&] { return pending.HeldCount() == 1; }, std::chrono::seconds(10)));
+      stop_began = std::chrono::steady_clock::now();
+    });
+    EXPECT_GE(std::chrono::steady_clock::now() - stop_began,
+              std::chrono::milliseconds(ShortStopWait));
+    EXPECT_TRUE(console.HTTPServer.Active());
+    EXPECT_THAT(console.StatusLines(), ElementsAre(StartsWith("Started at:"), TimeoutLine));
+    EXPECT_TRUE(console.Enabled.Stop && !console.Enabled.Start)
+        << "a failed stop leaves the controls as they were";
+  }
+  client.join();
+  EXPECT_EQ(code, FailureExitCode);
+  const std::vector<std::string> lines = Lines(out.str());
+  ASSERT_EQ(lines.size(), 3u) << out.str() << err.str();
+  EXPECT_EQ(lines[2], TimeoutLine);
+  EXPECT_EQ(test::LogEntryTexts(dir.Read("quenby.log")).back(), TimeoutLine);
+}
+
+TEST(HeadlessRunner, TheStopWaitsFiftySecondsUnlessTheVariableAsksForAnotherWait) {
+  test::TempDir dir;
+  const TServerConsole console(dir.FilePath("quenby"), "");
+  EXPECT_EQ(console.HTTPServer.TerminateWaitTime, 50000);
+  EXPECT_EQ(StopWaitTime(nullptr, ConsoleTerminateWaitTime), ConsoleTerminateWaitTime);
+  EXPECT_EQ(StopWaitTime("250", ConsoleTerminateWaitTime), 250);
+  // 0 would end the stop at once with the peer threads still running.
+  for (const char* ignored : {"", "0", "-5", "soon", "2.5"}) {
+    EXPECT_EQ(StopWaitTime(ignored, ConsoleTerminateWaitTime), ConsoleTerminateWaitTime) << ignored;
+  }
+}
+
+}  // namespace
+}  // namespace quenby
