@@ -202,7 +202,8 @@ std::string TTCPConnection::ReadLine(const std::string& terminator, int timeout,
       }
       return line;
     }
-    if (max != 0 && scanned > max) {
+    // Up to term.size() - 1 scanned bytes may be the start of a terminator still arriving.
+    if (max != 0 && scanned > max + (term.size() - 1)) {
       if (MaxLineAction == maException)
         RaiseMaxLineLength();
       return SplitLine(max);
