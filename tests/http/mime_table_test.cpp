@@ -1,5 +1,6 @@
 #include "http/mime_table.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -15,6 +16,12 @@
 
 namespace quenby {
 namespace {
+
+using ::testing::AllOf;
+using ::testing::Property;
+using ::testing::StrEq;
+using ::testing::Throws;
+using ::testing::ThrowsMessage;
 
 // A registry file of the test's own, removed at the end of the test.
 class TTempRegistry {
@@ -113,13 +120,10 @@ TEST(MimeTable, AddTypeNormalisesAndRefusesWithItsMessages) {
       {{".HTM", "text/plain"}, "Extension already exits"},
   };
   for (const auto& [arguments, message] : failures) {
-    try {
-      table.AddType(arguments.first, arguments.second);
-      ADD_FAILURE() << "accepted " << arguments.first;
-    } catch (const EMIMETypeError& e) {
-      EXPECT_EQ(e.Message(), message);
-      EXPECT_STREQ(e.ClassName(), "EMIMETypeError");
-    }
+    EXPECT_THAT([&] { table.AddType(arguments.first, arguments.second); },
+                Throws<EMIMETypeError>(
+                    AllOf(Property(&EMIMETypeError::Message, message),
+                          Property(&EMIMETypeError::ClassName, StrEq("EMIMETypeError")))));
   }
   EXPECT_EQ(table.Extensions().size(), size);
   EXPECT_EQ(table.Types().size(), size);
@@ -140,12 +144,11 @@ TEST(MimeTable, LoadFromLinesReplacesTheTableAndKeepsTheFirstLineOfAnExtension) 
 
 TEST(MimeTable, LoadFromLinesStopsAtAnEmptyTypeKeepingWhatItRead) {
   TMimeTable table(false, "");
-  try {
-    table.LoadFromLines({".a=x/a", ".b=", ".c=x/c"}, '=');
-    FAIL() << "empty type accepted";
-  } catch (const EMIMETypeError& e) {
-    EXPECT_EQ(e.Message(), "Mimetype is empty");
-  }
+  EXPECT_THAT(
+      [&] {
+        table.LoadFromLines({".a=x/a", ".b=", ".c=x/c"}, '=');
+      },
+      ThrowsMessage<EMIMETypeError>("Mimetype is empty"));
   EXPECT_EQ(table.Extensions(), std::vector<std::string>{".a"});
   EXPECT_EQ(table.TypeForFile("x.c"), "application/octet-stream");
 }

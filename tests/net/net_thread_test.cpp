@@ -1,5 +1,6 @@
 #include "net/net_thread.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -15,6 +16,7 @@ namespace quenby {
 namespace {
 
 using test::WaitUntil;
+using ::testing::ThrowsMessage;
 
 struct Counters {
   std::atomic<int> prepare_runs{0};
@@ -183,24 +185,17 @@ TEST(NetThreadTest, ASelfFreeingThreadRefusesTerminateAndWaitForAndFreesItself) 
   thread->Start();
   ASSERT_TRUE(WaitUntil([&] { return counters->runs > 0; }));
   TNetThread::FreeOnTerminate(std::move(owned));
-  try {
-    thread->TerminateAndWaitFor();
-    ADD_FAILURE() << "no raise";
-  } catch (const EThreadTerminateAndWaitFor& e) {
-    EXPECT_EQ(e.Message(), "Cannot call TerminateAndWaitFor on FreeAndTerminate threads");
-  }
+  EXPECT_THAT([&] { thread->TerminateAndWaitFor(); },
+              ThrowsMessage<EThreadTerminateAndWaitFor>(
+                  "Cannot call TerminateAndWaitFor on FreeAndTerminate threads"));
   thread->Terminate();
   EXPECT_TRUE(WaitUntil([&] { return TNetThread::LiveThreadCount() == live_before; }));
 }
 
 TEST(ThreadMgrTest, MakeThreadNeedsAThreadClass) {
   TThreadMgrDefault manager;
-  try {
-    manager.AcquireThread();
-    ADD_FAILURE() << "made a thread";
-  } catch (const EThreadClassNotSpecified& e) {
-    EXPECT_EQ(e.Message(), "Thread Class Not Specified.");
-  }
+  EXPECT_THAT([&] { manager.AcquireThread(); },
+              ThrowsMessage<EThreadClassNotSpecified>("Thread Class Not Specified."));
 }
 
 TEST(ThreadMgrTest, ReturnedThreadsAreFreedRunningOrNot) {
