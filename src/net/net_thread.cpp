@@ -5,6 +5,7 @@
 
 #include "net/net_exceptions.h"
 #include "util/exception.h"
+#include "util/scope_guard.h"
 
 namespace quenby {
 
@@ -258,52 +259,53 @@ void TNetThread::RecordException(const std::exception* e) {
 }
 
 void TNetThread::Execute() {
+  bool released = false;
   try {
-    try {
-      PrepareExecute();
-      while (!Terminated()) {
-        if (IsStopped()) {
-          NotifyStopped();
-          if (IsStopped()) {
-            if (Terminated())
-              break;
-            if (!Park())
-              return;  // released by the destructor: no more hooks
-            if (Terminated())
-              break;
-          }
-        }
-        try {
-          PrepareRun();
-          try {
-            while (!IsStopped()) {
-              try {
-                RunOnce();
-              } catch (...) {
-                Terminate();
-                throw;
-              }
-            }
-          } catch (...) {
-            FinishRun();
-            throw;
-          }
-          FinishRun();
-        } catch (...) {
-          CleanupRun();
-          throw;
-        }
-        CleanupRun();
-      }
-    } catch (...) {
-      FinishExecute();
-      throw;
-    }
-    FinishExecute();
+    Finally([&] { released = !RunRounds(); },
+            [&] {
+              if (!released)
+                FinishExecute();
+            });
   } catch (const std::exception& e) {
     RecordException(&e);
   } catch (...) {
     RecordException(nullptr);
+  }
+}
+
+bool TNetThread::RunRounds() {
+  PrepareExecute();
+  while (!Terminated()) {
+    if (IsStopped()) {
+      NotifyStopped();
+      if (IsStopped()) {
+        if (Terminated())
+          return true;
+        if (!Park())
+          return false;
+        if (Terminated())
+          return true;
+      }
+    }
+    RunRound();
+  }
+  return true;
+}
+
+void TNetThread::RunRound() {
+  Finally(
+      [this] {
+        PrepareRun();
+        Finally([this] { RunUntilStopped(); }, [this] { FinishRun(); });
+      },
+      [this] { CleanupRun(); });
+}
+
+void TNetThread::RunUntilStopped() {
+  while (!IsStopped()) {
+    TScopeGuard terminate([this] { Terminate(); });  // a unit that raises ends the thread
+    RunOnce();
+    terminate.Dismiss();
   }
 }
 

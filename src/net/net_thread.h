@@ -109,7 +109,16 @@ class TNetThread {
 
  private:
   static void* Entry(void* thread);
+  // The thread body: RunRounds, then FinishExecute (also when a round raised, never after
+  // a release by the destructor); an exception that ends it is recorded.
   void Execute();
+  // PrepareExecute, then rounds until terminated. False when the destructor released the
+  // parked thread: no hook may run any more.
+  bool RunRounds();
+  // PrepareRun, RunOnce until stopped, FinishRun (only after a PrepareRun that succeeded),
+  // then CleanupRun, also when a step before it raised.
+  void RunRound();
+  void RunUntilStopped();
   void RecordException(const std::exception* e);
   bool StoppedLocked() const { return destroying_ || terminated_ || stopped_ || suspended_; }
   // Parks the thread until Start, Terminate or the destructor; false when released.

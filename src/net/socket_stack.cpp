@@ -270,8 +270,7 @@ std::uint32_t TSocketStack::NetworkToHost32(std::uint32_t value) {
   return ntohl(value);
 }
 
-// Thread-local hook for the name-resolution file: failures of getaddrinfo and friends are
-// not errno values and are stored directly.
+// Failures of getaddrinfo and friends are not errno values and are stored directly.
 void SetSocketLastError(int code) {
   t_last_error = code;
 }

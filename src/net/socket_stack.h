@@ -131,6 +131,10 @@ class TSocketStack {
   std::vector<std::string> local_addresses_;
 };
 
+/// Records `code` as the calling thread's SockLastError. For I/O handlers that are not plain
+/// sockets, so that their failed calls report a code the way socket calls do.
+void SetSocketLastError(int code);
+
 /// The process-wide stack. Valid while at least one TSocketStackLease (every transport
 /// component holds one) exists; raises ENetException otherwise.
 TSocketStack& SocketStack();

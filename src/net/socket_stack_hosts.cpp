@@ -17,8 +17,6 @@
 
 namespace quenby {
 
-void SetSocketLastError(int code);  // socket_stack.cpp
-
 namespace {
 
 constexpr int ServiceBufferSize = 1024;

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "net/tcp_connection.h"
+#include "util/scope_guard.h"
 #include "util/text.h"
 
 namespace quenby {
@@ -201,7 +202,8 @@ std::string TTCPConnection::ReadLine(const std::string& terminator, int timeout,
       }
       return line;
     }
-    if (max != 0 && scanned > max) {
+    // Up to term.size() - 1 scanned bytes may be the start of a terminator still arriving.
+    if (max != 0 && scanned > max + (term.size() - 1)) {
       if (MaxLineAction == maException)
         RaiseMaxLineLength();
       return SplitLine(max);
@@ -227,28 +229,25 @@ std::string TTCPConnection::ReadLineNonEmpty(int attempts) {
 
 int TTCPConnection::CaptureLinesTo(const std::function<void(const std::string&)>& add,
                                    const std::string& terminator_line, bool dot_unstuff) {
-  int count = 0;
   BeginWork(wmRead, 0);
-  try {
-    for (;;) {
-      std::string line = ReadLine("\n");
-      if (line == terminator_line) {
-        break;
-      }
-      if (dot_unstuff && line.compare(0, 2, "..") == 0) {
-        line.erase(0, 1);
-      }
-      ++count;
-      if (add) {
-        add(line);
-      }
-    }
-  } catch (...) {
-    EndWork(wmRead);
-    throw;
-  }
-  EndWork(wmRead);
-  return count;
+  return Finally(
+      [&] {
+        int count = 0;
+        for (;;) {
+          std::string line = ReadLine("\n");
+          if (line == terminator_line) {
+            return count;
+          }
+          if (dot_unstuff && line.compare(0, 2, "..") == 0) {
+            line.erase(0, 1);
+          }
+          ++count;
+          if (add) {
+            add(line);
+          }
+        }
+      },
+      [this] { EndWork(wmRead); });
 }
 
 int TTCPConnection::CaptureLines(std::vector<std::string>* target,
@@ -312,13 +311,7 @@ void TTCPConnection::ReadToStream(TStream& stream, std::int64_t byte_count, bool
       remaining -= count;
     }
   };
-  auto finish = [&] {
-    EndWork(wmRead);
-    if (stream.Position() < stream.Size()) {
-      stream.SetSize(stream.Position());
-    }
-  };
-  try {
+  auto read_chunks = [&] {
     take_buffered();
     std::string chunk;
     while (remaining > 0 && IsConnected()) {
@@ -330,17 +323,19 @@ void TTCPConnection::ReadToStream(TStream& stream, std::int64_t byte_count, bool
         // What did arrive goes into the stream before the close is reported.
         take_buffered();
         if (until_close)
-          break;
+          return;
         throw;
       }
       stream.Write(chunk.data(), size);
       remaining -= size;
     }
-  } catch (...) {
-    finish();
-    throw;
-  }
-  finish();
+  };
+  Finally(read_chunks, [&] {
+    EndWork(wmRead);
+    if (stream.Position() < stream.Size()) {
+      stream.SetSize(stream.Position());
+    }
+  });
 }
 
 std::string TTCPConnection::TakeAvailable() {
@@ -351,19 +346,16 @@ std::string TTCPConnection::TakeAvailable() {
 }
 
 std::string TTCPConnection::ReadAll() {
-  std::string all;
   BeginWork(wmRead, 0);
-  try {
-    while (IsConnected()) {
-      all += TakeAvailable();
-    }
-    all += receive_buffer_.Extract(receive_buffer_.Size());
-  } catch (...) {
-    EndWork(wmRead);
-    throw;
-  }
-  EndWork(wmRead);
-  return all;
+  return Finally(
+      [this] {
+        std::string all;
+        while (IsConnected()) {
+          all += TakeAvailable();
+        }
+        return all + receive_buffer_.Extract(receive_buffer_.Size());
+      },
+      [this] { EndWork(wmRead); });
 }
 
 void TTCPConnection::DropSocket() {

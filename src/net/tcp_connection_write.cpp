@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "net/tcp_connection.h"
+#include "util/scope_guard.h"
 #include "util/text.h"
 
 namespace quenby {
@@ -84,13 +85,13 @@ void TTCPConnection::WriteFromStream(TStream& stream, bool from_start, bool leng
     WriteInt32(static_cast<std::int32_t>(end - stream.Position()));
   }
   BeginWork(wmWrite, end - stream.Position());
-  try {
+  auto write_chunks = [&] {
     std::string scratch(static_cast<std::size_t>(std::max(SendBufferSize, 1)), '\0');
     for (;;) {
       const std::int64_t chunk = std::min<std::int64_t>(end - stream.Position(),
                                                         static_cast<std::int64_t>(scratch.size()));
       if (chunk <= 0) {
-        break;
+        return;
       }
       const std::int64_t read = stream.Read(scratch.data(), chunk);
       if (read <= 0) {
@@ -98,11 +99,8 @@ void TTCPConnection::WriteFromStream(TStream& stream, bool from_start, bool leng
       }
       WriteBytes(scratch.data(), read);
     }
-  } catch (...) {
-    EndWork(wmWrite);
-    throw;
-  }
-  EndWork(wmWrite);
+  };
+  Finally(write_chunks, [this] { EndWork(wmWrite); });
 }
 
 std::int64_t TTCPConnection::WriteFileContents(const std::string& file_name, bool allow_native) {
@@ -149,13 +147,8 @@ void TTCPConnection::FlushWriteBuffering(std::int64_t count) {
 }
 
 void TTCPConnection::EndWriteBuffering() {
-  try {
-    FlushWriteBuffering(-1);
-  } catch (...) {
-    write_buffer_.reset();
-    throw;
-  }
-  write_buffer_.reset();
+  TScopeGuard end([this] { write_buffer_.reset(); });  // also when the flush raises
+  FlushWriteBuffering(-1);
 }
 
 void TTCPConnection::DiscardWriteBuffering() {

@@ -13,6 +13,7 @@ using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::Not;
+using ::testing::ThrowsMessage;
 
 // Defaults as an executable at <dir>/bin/quenby would have them, with a host source that
 // counts how often it is asked.
@@ -172,12 +173,8 @@ TEST(ConsoleSettings, UnwritableFileRaisesAndKeepsWhatItHad) {
   TDefaultsFixture fixture(dir);
   const std::string ini = dir.FilePath("missing/q.ini");
   const TConsoleSettings settings = LoadConsoleSettings(ini, fixture.defaults);
-  try {
-    SaveConsoleSettings(ini, settings);
-    FAIL() << "saving into a missing folder must fail";
-  } catch (const Exception& e) {
-    EXPECT_THAT(e.Message(), HasSubstr("Unable to write to"));
-  }
+  EXPECT_THAT([&] { SaveConsoleSettings(ini, settings); },
+              ThrowsMessage<Exception>(HasSubstr("Unable to write to")));
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "http/authentication.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -9,6 +10,12 @@
 
 namespace quenby {
 namespace {
+
+using ::testing::AllOf;
+using ::testing::Property;
+using ::testing::StrEq;
+using ::testing::Throws;
+using ::testing::ThrowsMessage;
 
 struct Vector {
   const char* plain;
@@ -45,12 +52,9 @@ TEST(Base64Test, EveryByteValueRoundTrips) {
 TEST(Base64Test, UnevenLengthIsRefused) {
   const TDecoderMIME decoder;
   for (const char* text : {"abc", "a", "Zm9vY", " Zm9v"}) {
-    try {
-      decoder.Decode(text);
-      ADD_FAILURE() << text;
-    } catch (const EDecoderError& e) {
-      EXPECT_EQ(e.Message(), "Uneven size in DecodeToStream.");
-    }
+    EXPECT_THAT([&] { decoder.Decode(text); },
+                ThrowsMessage<EDecoderError>("Uneven size in DecodeToStream."))
+        << text;
   }
 }
 
@@ -85,13 +89,10 @@ TEST(BasicCredentialsTest, UserBeforeFirstColonPasswordAfter) {
 }
 
 TEST(BasicCredentialsTest, OtherSchemesAndBadBase64Raise) {
-  try {
-    DecodeBasicCredentials("Bearer abc");
-    ADD_FAILURE();
-  } catch (const EHTTPUnsupportedAuthorisationScheme& e) {
-    EXPECT_EQ(e.Message(), "Unsupported authorization scheme.");
-    EXPECT_STREQ(e.ClassName(), "EHTTPUnsupportedAuthorisationScheme");
-  }
+  EXPECT_THAT([] { DecodeBasicCredentials("Bearer abc"); },
+              Throws<EHTTPUnsupportedAuthorisationScheme>(AllOf(
+                  Property(&Exception::Message, "Unsupported authorization scheme."),
+                  Property(&Exception::ClassName, StrEq("EHTTPUnsupportedAuthorisationScheme")))));
   EXPECT_THROW(DecodeBasicCredentials("Digest username=x"), EHTTPUnsupportedAuthorisationScheme);
   // An extra space makes the base64 length uneven.
   EXPECT_THROW(DecodeBasicCredentials("Basic  Zm9v"), EDecoderError);
@@ -120,14 +121,13 @@ TEST(AuthenticationRegistryTest, BasicIsThereAndNamesAreUnique) {
   ASSERT_TRUE(basic.has_value());
   EXPECT_NE(dynamic_cast<TBasicAuthentication*>(basic->Create().get()), nullptr);
   EXPECT_FALSE(FindAuthenticationMethod("Nonexistent").has_value());
-  try {
-    RegisterAuthenticationMethod("BASIC", {"TOther", nullptr});
-    ADD_FAILURE();
-  } catch (const EAlreadyRegisteredAuthenticationMethod& e) {
-    EXPECT_EQ(e.Message(),
-              "This authentication method is already registered with class name "
-              "TBasicAuthentication.");
-  }
+  EXPECT_THAT(
+      [] {
+        RegisterAuthenticationMethod("BASIC", {"TOther", nullptr});
+      },
+      ThrowsMessage<EAlreadyRegisteredAuthenticationMethod>(
+          "This authentication method is already registered with class name "
+          "TBasicAuthentication."));
   EXPECT_EQ(FindAuthenticationMethod("Basic")->ClassName, "TBasicAuthentication");
 }
 

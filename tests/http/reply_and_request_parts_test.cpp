@@ -1,6 +1,8 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -9,12 +11,12 @@
 #include "http/http_response_info.h"
 #include "http/request_reader.h"
 #include "http/uri.h"
-#include "support/net_loopback.h"
+#include "support/memory_io_handler.h"
 
 namespace quenby {
 namespace {
 
-using test::TLoopbackPair;
+using ::testing::ThrowsMessage;
 
 struct URICase {
   const char* text;
@@ -85,13 +87,67 @@ TEST(RequestPartsTest, TargetGivesQueryParamsCookiesPathAndHost) {
 
 class ReplyWriterTest : public ::testing::Test {
  protected:
-  std::string Written() {
-    pair_.server->Disconnect();
-    return pair_.client->ReceiveUntilClose();
-  }
-  TLoopbackPair pair_;
-  THTTPResponseInfo reply_{pair_.server.get()};
+  const std::string& Written() const { return memory_.handler.Output(); }
+  test::TMemoryConnection memory_;
+  THTTPResponseInfo reply_{&memory_.connection};
 };
+
+// Replies written by the handler's calls, compared byte for byte; the header block always
+// leaves in a send of its own.
+TEST_F(ReplyWriterTest, RepliesAreExactBytes) {
+  struct Case {
+    const char* name;
+    std::function<void(THTTPResponseInfo&)> write;
+    std::vector<std::string> sends;
+  };
+  const Case cases[] = {
+      {"text body",
+       [](THTTPResponseInfo& reply) {
+         reply.SetCloseAfterReply(true);
+         reply.BodyText = "hi";
+         reply.SendBody();
+       },
+       {"HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Type: text/html\r\n"
+        "Content-Length: 2\r\nServer: QuenbyHTTP/1.0\r\n\r\n",
+        "hi"}},
+      {"challenge page",
+       [](THTTPResponseInfo& reply) {
+         reply.BasicRealm = "Private";
+         reply.ContentType.clear();
+         reply.SendHeader();
+         reply.SendBody();
+       },
+       {"HTTP/1.1 401 Unauthorized\r\nServer: QuenbyHTTP/1.0\r\n"
+        "WWW-Authenticate: Basic realm=\"Private\"\r\n\r\n",
+        "<HTML><BODY><B>401 Unauthorized</B></BODY></HTML>"}},
+      {"cookies after the headers",
+       [](THTTPResponseInfo& reply) {
+         reply.SetStatusCode(404);
+         reply.ServerCookies.AddCookie("a=1");
+         reply.ServerCookies.AddCookie("b=2");
+         reply.SendHeader();
+       },
+       {"HTTP/1.1 404 Not Found\r\nConnection: close\r\nContent-Type: text/html\r\n"
+        "Server: QuenbyHTTP/1.0\r\nSet-Cookie: a=1\r\nSet-Cookie: b=2\r\n\r\n"}},
+      {"stream body and status page",
+       [](THTTPResponseInfo& reply) {
+         reply.SetStatusCode(413);
+         reply.SetBodyStream(std::make_unique<TMemoryStream>("abc"));
+         reply.SendBody();
+         reply.SendBody();
+       },
+       {"HTTP/1.1 413 Request Entity To Long\r\nContent-Type: text/html\r\n"
+        "Content-Length: 3\r\nServer: QuenbyHTTP/1.0\r\n\r\n",
+        "abc", "<HTML><BODY><B>413 Request Entity To Long</B></BODY></HTML>\r\n"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::TMemoryConnection memory;
+    THTTPResponseInfo reply(&memory.connection);
+    c.write(reply);
+    EXPECT_EQ(memory.handler.Sends(), c.sends);
+  }
+}
 
 TEST_F(ReplyWriterTest, BuildHeadersOrderAndCustomLinesReplacedInPlace) {
   reply_.SetCloseAfterReply(true);
@@ -118,16 +174,8 @@ TEST_F(ReplyWriterTest, SecondSendHeaderRaisesAndWritesNothing) {
   reply_.SendHeader();
   EXPECT_TRUE(reply_.HeaderSent);
   reply_.StatusText = "Changed";
-  EXPECT_THROW(
-      {
-        try {
-          reply_.SendHeader();
-        } catch (const EHTTPHeaderAlreadyWritten& e) {
-          EXPECT_STREQ(e.what(), "Header has already been written.");
-          throw;
-        }
-      },
-      EHTTPHeaderAlreadyWritten);
+  EXPECT_THAT([&] { reply_.SendHeader(); },
+              ThrowsMessage<EHTTPHeaderAlreadyWritten>("Header has already been written."));
   const std::string written = Written();
   EXPECT_EQ(written.find("Changed"), std::string::npos);
   EXPECT_TRUE(written.ends_with("\r\n\r\n"));
@@ -160,7 +208,7 @@ class SizedStream : public TMemoryStream {
 };
 
 TEST_F(ReplyWriterTest, BodyStreamOf2GiBOrMoreIsNotAnnounced) {
-  THTTPResponseInfo largest(pair_.server.get());
+  THTTPResponseInfo largest(&memory_.connection);
   largest.SetBodyStream(std::make_unique<SizedStream>(INT32_MAX));
   largest.SendHeader();
   EXPECT_FALSE(largest.CloseAfterReply());

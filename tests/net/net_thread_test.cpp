@@ -1,9 +1,12 @@
 #include "net/net_thread.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <condition_variable>
+#include <set>
+#include <string>
 
 #include "net/net_exceptions.h"
 #include "net/thread_mgr.h"
@@ -13,6 +16,7 @@ namespace quenby {
 namespace {
 
 using test::WaitUntil;
+using ::testing::ThrowsMessage;
 
 struct Counters {
   std::atomic<int> prepare_runs{0};
@@ -90,6 +94,77 @@ TEST(NetThreadTest, AnExceptionIsRecordedReportedOnceAndEndsTheThread) {
   EXPECT_TRUE(thread.Terminated());
 }
 
+// A thread whose hooks log their calls and raise when named in `failing`. One unit of work.
+class ScriptedThread : public TNetThread {
+ public:
+  explicit ScriptedThread(std::set<std::string> failing) : failing_(std::move(failing)) {}
+  ~ScriptedThread() override { EndThread(); }
+  std::string Log() const { return log_; }  // once the thread has ended
+
+ protected:
+  void PrepareExecute() override { Step("PrepareExecute"); }
+  void PrepareRun() override { Step("PrepareRun"); }
+  void RunOnce() override {
+    Step("RunOnce");
+    Stop();
+  }
+  void FinishRun() override { Step(Terminated() ? "FinishRun" : "FinishRun (not terminated)"); }
+  void CleanupRun() override {
+    TNetThread::CleanupRun();
+    Step("CleanupRun");
+  }
+  void FinishExecute() override { Step("FinishExecute"); }
+  void NotifyException(const std::exception& e) override {
+    Step(std::string("report ") + e.what());
+  }
+
+ private:
+  void Step(const std::string& hook) {
+    log_ += (log_.empty() ? "" : ", ") + hook;
+    if (failing_.count(hook) != 0)
+      throw ENetException(hook + " failed");
+  }
+  std::set<std::string> failing_;
+  std::string log_;
+};
+
+// Every finishing hook runs once, also after a failure; a hook that raises while another
+// failure travels replaces it, and only the last one is recorded and reported.
+TEST(NetThreadTest, HooksRunInOrderAndTheLastFailureIsRecorded) {
+  struct Case {
+    std::set<std::string> failing;
+    std::string log;
+    std::string recorded;
+  };
+  const std::string round =
+      "PrepareExecute, PrepareRun, RunOnce, FinishRun, CleanupRun, FinishExecute";
+  const Case cases[] = {
+      {{}, round, ""},
+      {{"RunOnce"}, round + ", report RunOnce failed", "RunOnce failed"},
+      {{"FinishRun"}, round + ", report FinishRun failed", "FinishRun failed"},
+      {{"RunOnce", "FinishRun"}, round + ", report FinishRun failed", "FinishRun failed"},
+      {{"RunOnce", "CleanupRun"}, round + ", report CleanupRun failed", "CleanupRun failed"},
+      {{"RunOnce", "FinishRun", "CleanupRun", "FinishExecute"},
+       round + ", report FinishExecute failed",
+       "FinishExecute failed"},
+      {{"PrepareRun"},
+       "PrepareExecute, PrepareRun, CleanupRun, FinishExecute, report PrepareRun failed",
+       "PrepareRun failed"},
+      {{"PrepareExecute"},
+       "PrepareExecute, FinishExecute, report PrepareExecute failed",
+       "PrepareExecute failed"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.log);
+    ScriptedThread thread(c.failing);
+    thread.Start();
+    thread.WaitFor();
+    EXPECT_EQ(thread.Log(), c.log);
+    EXPECT_EQ(thread.TerminatingMessage(), c.recorded);
+    EXPECT_TRUE(thread.Terminated());
+  }
+}
+
 TEST(NetThreadTest, StartOnATerminatedThreadEndsAtOnce) {
   auto counters = std::make_shared<Counters>();
   CountingThread thread(counters);
@@ -110,24 +185,17 @@ TEST(NetThreadTest, ASelfFreeingThreadRefusesTerminateAndWaitForAndFreesItself) 
   thread->Start();
   ASSERT_TRUE(WaitUntil([&] { return counters->runs > 0; }));
   TNetThread::FreeOnTerminate(std::move(owned));
-  try {
-    thread->TerminateAndWaitFor();
-    ADD_FAILURE() << "no raise";
-  } catch (const EThreadTerminateAndWaitFor& e) {
-    EXPECT_EQ(e.Message(), "Cannot call TerminateAndWaitFor on FreeAndTerminate threads");
-  }
+  EXPECT_THAT([&] { thread->TerminateAndWaitFor(); },
+              ThrowsMessage<EThreadTerminateAndWaitFor>(
+                  "Cannot call TerminateAndWaitFor on FreeAndTerminate threads"));
   thread->Terminate();
   EXPECT_TRUE(WaitUntil([&] { return TNetThread::LiveThreadCount() == live_before; }));
 }
 
 TEST(ThreadMgrTest, MakeThreadNeedsAThreadClass) {
   TThreadMgrDefault manager;
-  try {
-    manager.AcquireThread();
-    ADD_FAILURE() << "made a thread";
-  } catch (const EThreadClassNotSpecified& e) {
-    EXPECT_EQ(e.Message(), "Thread Class Not Specified.");
-  }
+  EXPECT_THAT([&] { manager.AcquireThread(); },
+              ThrowsMessage<EThreadClassNotSpecified>("Thread Class Not Specified."));
 }
 
 TEST(ThreadMgrTest, ReturnedThreadsAreFreedRunningOrNot) {

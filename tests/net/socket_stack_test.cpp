@@ -1,5 +1,6 @@
 #include "net/socket_stack.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -10,6 +11,11 @@
 
 namespace quenby {
 namespace {
+
+using ::testing::AllOf;
+using ::testing::Property;
+using ::testing::Throws;
+using ::testing::ThrowsMessage;
 
 class SocketStackTest : public ::testing::Test {
  protected:
@@ -49,12 +55,9 @@ TEST(IPv4ParserTest, AcceptsAllFormsAndRejectsTheRest) {
     if (row.dotted != nullptr) {
       EXPECT_EQ(TSocketStack::AddressToText(TSocketStack::AddressToNumber(row.text)), row.dotted);
     } else {
-      try {
-        TSocketStack::AddressToNumber(row.text);
-        ADD_FAILURE() << "accepted";
-      } catch (const EInvalidIPAddress& e) {
-        EXPECT_EQ(e.Message(), std::string(row.text) + " is not a valid IP address.");
-      }
+      EXPECT_THAT(
+          [&] { TSocketStack::AddressToNumber(row.text); },
+          ThrowsMessage<EInvalidIPAddress>(std::string(row.text) + " is not a valid IP address."));
     }
   }
 }
@@ -98,23 +101,18 @@ TEST_F(SocketStackTest, CheckSocketResultToleratesListedCodesAndRaisesOthers) {
   EXPECT_EQ(stack_.SockClose(-5), SocketError);
   EXPECT_TRUE(stack_.CheckSocketResult(SocketError, {SockErrNotSocket}));
   EXPECT_EQ(stack_.LastError(), SockErrNotSocket);
-  try {
-    stack_.CheckSocketResult(SocketError, {SockErrAddressInUse});
-    ADD_FAILURE() << "no raise";
-  } catch (const ESocketError& e) {
-    EXPECT_EQ(e.LastError(), 10038);
-    EXPECT_EQ(e.Message(), "Socket Error # 10038\r\nSocket operation on non-socket.");
-  }
+  EXPECT_THAT([&] { stack_.CheckSocketResult(SocketError, {SockErrAddressInUse}); },
+              Throws<ESocketError>(
+                  AllOf(Property(&ESocketError::LastError, 10038),
+                        Property(&ESocketError::Message,
+                                 "Socket Error # 10038\r\nSocket operation on non-socket."))));
 }
 
 TEST_F(SocketStackTest, SelectRefusesMoreThan64SocketsBeforeWaiting) {
   TSocketList many(MaxSocketListSize + 1, 0);
   EXPECT_THROW(stack_.SockSelect(&many, nullptr, nullptr, SelectNoLimit), EStackSetSizeExceeded);
-  try {
-    stack_.SockSelect(nullptr, nullptr, &many, 0);
-  } catch (const EStackSetSizeExceeded& e) {
-    EXPECT_EQ(e.Message(), "Set Size Exceeded.");
-  }
+  EXPECT_THAT([&] { stack_.SockSelect(nullptr, nullptr, &many, 0); },
+              ThrowsMessage<EStackSetSizeExceeded>("Set Size Exceeded."));
 }
 
 TEST_F(SocketStackTest, SelectReportsOnlyReadySockets) {
@@ -147,34 +145,22 @@ TEST_F(SocketStackTest, FirstLocalAddressIsAnAddress) {
 }
 
 TEST_F(SocketStackTest, UnknownHostRaisesHostNotFound) {
-  try {
-    stack_.HostByName("no-such-host.invalid");
-    ADD_FAILURE() << "resolved";
-  } catch (const ESocketError& e) {
-    EXPECT_EQ(e.LastError(), SockErrHostNotFound);
-  }
+  EXPECT_THAT([&] { stack_.HostByName("no-such-host.invalid"); },
+              Throws<ESocketError>(Property(&ESocketError::LastError, SockErrHostNotFound)));
 }
 
 TEST_F(SocketStackTest, ServicePortReadsNamesAndNumbers) {
   EXPECT_EQ(stack_.ServicePort("8080"), 8080);
-  try {
-    stack_.ServicePort("no-such-service");
-    ADD_FAILURE() << "accepted";
-  } catch (const EInvalidServiceName& e) {
-    EXPECT_EQ(e.Message(), "no-such-service is not a valid service.");
-  }
+  EXPECT_THAT([&] { stack_.ServicePort("no-such-service"); },
+              ThrowsMessage<EInvalidServiceName>("no-such-service is not a valid service."));
 }
 
 TEST_F(SocketStackTest, BindNeverTruncatesAPortOutsideTheRange) {
   const TSocket socket = stack_.CreateSocket(SOCK_STREAM, 0);
   for (int port : {65536, -1, 65536 + 80}) {
-    try {
-      stack_.SockBind(socket, AF_INET, "127.0.0.1", port);
-      ADD_FAILURE() << port;
-    } catch (const EInvalidPortRange& e) {
-      EXPECT_EQ(e.Message(),
-                "Invalid Port Range (" + std::to_string(port) + " - " + std::to_string(port) + ")");
-    }
+    EXPECT_THAT([&] { stack_.SockBind(socket, AF_INET, "127.0.0.1", port); },
+                ThrowsMessage<EInvalidPortRange>("Invalid Port Range (" + std::to_string(port) +
+                                                 " - " + std::to_string(port) + ")"));
   }
   EXPECT_THROW(stack_.SockBind(socket, AF_INET, "256.1.1.1", 0), EInvalidIPAddress);
   EXPECT_EQ(stack_.SockBind(socket, AF_INET, "127.0.0.1", 0), 0);

@@ -15,6 +15,10 @@ namespace quenby {
 namespace {
 
 using test::TLoopbackPair;
+using ::testing::AllOf;
+using ::testing::Property;
+using ::testing::Throws;
+using ::testing::ThrowsMessage;
 using namespace std::chrono_literals;
 
 class TCPConnectionTest : public ::testing::Test {
@@ -41,12 +45,8 @@ TEST_F(TCPConnectionTest, LineLimitCountsTheCR) {
   EXPECT_EQ(conn_.ReadLine(), fits);
 
   client_.Send(std::string(DefaultMaxLineLength, 'b') + "\r\n");
-  try {
-    conn_.ReadLine();
-    ADD_FAILURE() << "accepted";
-  } catch (const EReadLnMaxLineLengthExceeded& e) {
-    EXPECT_EQ(e.Message(), "Max line length exceeded.");
-  }
+  EXPECT_THAT([&] { conn_.ReadLine(); },
+              ThrowsMessage<EReadLnMaxLineLengthExceeded>("Max line length exceeded."));
 }
 
 TEST_F(TCPConnectionTest, SplitReturnsTheFirstMaximumBytesAndKeepsTheRest) {
@@ -62,12 +62,7 @@ TEST_F(TCPConnectionTest, ExplicitTimeoutReturnsEmptyAndDefaultTimeoutRaises) {
   EXPECT_EQ(conn_.ReadLine("\n", 100), "");
   EXPECT_TRUE(conn_.LastReadTimedOut());
   conn_.ReadTimeout = 100;
-  try {
-    conn_.ReadLine();
-    ADD_FAILURE() << "no timeout";
-  } catch (const EReadTimeout& e) {
-    EXPECT_EQ(e.Message(), "Read Timeout");
-  }
+  EXPECT_THAT([&] { conn_.ReadLine(); }, ThrowsMessage<EReadTimeout>("Read Timeout"));
   client_.Send("late\n");
   EXPECT_EQ(conn_.ReadLine(), "late");
   EXPECT_FALSE(conn_.LastReadTimedOut());
@@ -129,13 +124,11 @@ TEST_F(TCPConnectionTest, AHalfClosedPeerStillGetsTheReply) {
 
 TEST_F(TCPConnectionTest, ResetDuringReadRaisesConnectionReset) {
   client_.Reset();
-  try {
-    conn_.ReadLine();
-    ADD_FAILURE() << "no error";
-  } catch (const ESocketError& e) {
-    EXPECT_EQ(e.LastError(), SockErrConnReset);
-    EXPECT_EQ(e.Message(), "Socket Error # 10054\r\nConnection reset by peer.");
-  }
+  EXPECT_THAT(
+      [&] { conn_.ReadLine(); },
+      Throws<ESocketError>(AllOf(
+          Property(&ESocketError::LastError, SockErrConnReset),
+          Property(&ESocketError::Message, "Socket Error # 10054\r\nConnection reset by peer."))));
 }
 
 TEST_F(TCPConnectionTest, WritingToAResetPeerRaisesInsteadOfKillingTheProcess) {
@@ -224,12 +217,8 @@ TEST_F(TCPConnectionTest, FilesGoOutNativelyOrStreamedAndMissingFilesAreNamed) {
   EXPECT_EQ(conn_.WriteFileContents(name, true), 70000);
   EXPECT_EQ(client_.Receive(content.size()), content);
   ::unlink(name);
-  try {
-    conn_.WriteFileContents("/nonexistent/file.txt");
-    ADD_FAILURE() << "sent";
-  } catch (const EFileNotFound& e) {
-    EXPECT_EQ(e.Message(), "File \"/nonexistent/file.txt\" not found");
-  }
+  EXPECT_THAT([&] { conn_.WriteFileContents("/nonexistent/file.txt"); },
+              ThrowsMessage<EFileNotFound>("File \"/nonexistent/file.txt\" not found"));
 }
 
 TEST_F(TCPConnectionTest, WriteFromStreamRaisesWhenTheStreamEndsEarly) {
@@ -286,12 +275,8 @@ TEST(ManagedBufferTest, CompactsOnlyAfter32768ConsumedBytes) {
 TEST(SimpleBufferTest, RemovingMoreThanHeldRaises) {
   TSimpleBuffer buffer;
   buffer.Append("abc");
-  try {
-    buffer.Extract(4);
-    ADD_FAILURE() << "extracted";
-  } catch (const ENotEnoughDataInBuffer& e) {
-    EXPECT_EQ(e.Message(), "Not enough data in buffer.");
-  }
+  EXPECT_THAT([&] { buffer.Extract(4); },
+              ThrowsMessage<ENotEnoughDataInBuffer>("Not enough data in buffer."));
   EXPECT_EQ(buffer.Extract(2), "ab");
   EXPECT_EQ(buffer.View(), "c");
 }

@@ -1,5 +1,6 @@
 #include "net/tcp_server.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -15,6 +16,7 @@ namespace {
 
 using test::TLoopbackClient;
 using test::WaitUntil;
+using ::testing::ThrowsMessage;
 using namespace std::chrono_literals;
 
 // Records the events of a server; every member is safe to touch from peer threads.
@@ -191,12 +193,8 @@ TEST_F(TCPServerTest, AThreadThatIgnoresTheDropTimesOutAndIsWaitedForLater) {
   server_->SetActive(true);
   TLoopbackClient client(Port());
   ASSERT_TRUE(WaitUntil([&] { return entered.load(); }));
-  try {
-    server_->SetActive(false);
-    ADD_FAILURE() << "no timeout";
-  } catch (const ETerminateThreadTimeout& e) {
-    EXPECT_EQ(e.Message(), "Terminate Thread Timeout");
-  }
+  EXPECT_THAT([&] { server_->SetActive(false); },
+              ThrowsMessage<ETerminateThreadTimeout>("Terminate Thread Timeout"));
   EXPECT_TRUE(server_->Active());
   EXPECT_EQ(server_->ListenerThreadCount(), 0);
   {
@@ -279,12 +277,9 @@ TEST_F(TCPServerBindTest, ASecondServerOnTheSamePortFailsAndClosesItsEarlierBind
   TSocketHandle& clash = second_.Bindings().Add();
   clash.IP = "127.0.0.1";
   clash.Port = taken.Port;
-  try {
-    second_.SetActive(true);
-    ADD_FAILURE() << "bound twice";
-  } catch (const ECouldNotBindSocket& e) {
-    EXPECT_EQ(e.Message(), "Could not bind socket. Address and port are already in use.");
-  }
+  EXPECT_THAT([&] { second_.SetActive(true); },
+              ThrowsMessage<ECouldNotBindSocket>(
+                  "Could not bind socket. Address and port are already in use."));
   EXPECT_FALSE(second_.Active());
   EXPECT_FALSE(second_.Bindings()[0].HasSocket());
   first_.SetActive(false);
@@ -294,32 +289,20 @@ TEST_F(TCPServerBindTest, PortsAndAddressesAreCheckedBeforeBinding) {
   TSocketHandle& binding = first_.Bindings().Add();
   binding.IP = "127.0.0.1";
   binding.Port = 65536;
-  try {
-    first_.SetActive(true);
-    ADD_FAILURE() << "bound";
-  } catch (const EInvalidPortRange& e) {
-    EXPECT_EQ(e.Message(), "Invalid Port Range (65536 - 65536)");
-  }
+  EXPECT_THAT([&] { first_.SetActive(true); },
+              ThrowsMessage<EInvalidPortRange>("Invalid Port Range (65536 - 65536)"));
   EXPECT_FALSE(first_.Active());
 
   binding.Port = 0;
   binding.IP = "256.1.1.1";
-  try {
-    first_.SetActive(true);
-    ADD_FAILURE() << "bound";
-  } catch (const EInvalidIPAddress& e) {
-    EXPECT_EQ(e.Message(), "256.1.1.1 is not a valid IP address.");
-  }
+  EXPECT_THAT([&] { first_.SetActive(true); },
+              ThrowsMessage<EInvalidIPAddress>("256.1.1.1 is not a valid IP address."));
 
   binding.IP = "127.0.0.1";
   binding.ClientPortMin = 5001;
   binding.ClientPortMax = 5000;
-  try {
-    first_.SetActive(true);
-    ADD_FAILURE() << "bound";
-  } catch (const EInvalidPortRange& e) {
-    EXPECT_EQ(e.Message(), "Invalid Port Range (5001 - 5000)");
-  }
+  EXPECT_THAT([&] { first_.SetActive(true); },
+              ThrowsMessage<EInvalidPortRange>("Invalid Port Range (5001 - 5000)"));
   EXPECT_FALSE(first_.Active());
 }
 
@@ -333,13 +316,10 @@ TEST_F(TCPServerBindTest, APortRangeBindsFromTheTopAndFailsWhenAllAreTaken) {
   ranged.IP = "127.0.0.1";
   ranged.ClientPortMin = port;
   ranged.ClientPortMax = port;
-  try {
-    second_.SetActive(true);
-    ADD_FAILURE() << "bound";
-  } catch (const ECanNotBindPortInRange& e) {
-    EXPECT_EQ(e.Message(), "Can not bind in port range (" + std::to_string(port) + " - " +
-                               std::to_string(port) + ")");
-  }
+  EXPECT_THAT(
+      [&] { second_.SetActive(true); },
+      ThrowsMessage<ECanNotBindPortInRange>("Can not bind in port range (" + std::to_string(port) +
+                                            " - " + std::to_string(port) + ")"));
   first_.SetActive(false);
   ranged.Port = 0;
   second_.SetActive(true);

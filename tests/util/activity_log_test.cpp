@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "support/temp_dir.h"
@@ -16,6 +17,11 @@
 
 namespace quenby {
 namespace {
+
+using ::testing::AllOf;
+using ::testing::HasSubstr;
+using ::testing::Property;
+using ::testing::Throws;
 
 constexpr std::size_t StampLength = 19;  // "YYYY-MM-DD HH:NN:SS"
 
@@ -69,13 +75,9 @@ TEST(ActivityLog, FailureRaisesTheOsErrorClosesTheFileAndReleasesTheLock) {
   if (std::filesystem::exists("/dev/full"))  // opens, then every write fails
     cases.push_back({"/dev/full", ENOSPC});
   for (const Case& c : cases) {
-    try {
-      AppendLogEntry("entry", c.name);
-      ADD_FAILURE() << c.name;
-    } catch (const EInOutError& e) {
-      EXPECT_EQ(e.ErrorCode(), c.error) << e.Message();
-      EXPECT_NE(Pos(c.name, e.Message()), 0u) << e.Message();
-    }
+    EXPECT_THAT([&] { AppendLogEntry("entry", c.name); },
+                Throws<EInOutError>(AllOf(Property(&EInOutError::Message, HasSubstr(c.name)),
+                                          Property(&EInOutError::ErrorCode, c.error))));
     const std::unique_lock<std::mutex> held(LogLock(), std::try_to_lock);
     EXPECT_TRUE(held.owns_lock()) << c.name;
   }

@@ -16,8 +16,11 @@ namespace quenby {
 namespace {
 
 using test::TempDir;
+using ::testing::AllOf;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
+using ::testing::Property;
+using ::testing::Throws;
 
 TEST(IniFile, MissingFileReadsEmptyAndAChangeCreatesIt) {
   TempDir dir;
@@ -75,13 +78,10 @@ TEST(IniFile, UnwritableFileRaisesUnableToWriteWithTheOsError) {
   for (const Case& c : {Case{dir.FilePath("missing/quenby.ini"), ENOENT},
                         Case{dir.FilePath("plain/quenby.ini"), ENOTDIR},
                         Case{dir.FilePath("folder.ini"), EISDIR}}) {
-    try {
-      TIniFile(c.name).WriteString("Setup", "Port", "80");
-      ADD_FAILURE() << c.name;
-    } catch (const EInOutError& e) {
-      EXPECT_EQ(e.Message(), "Unable to write to " + c.name);
-      EXPECT_EQ(e.ErrorCode(), c.error) << c.name;
-    }
+    EXPECT_THAT(
+        [&] { TIniFile(c.name).WriteString("Setup", "Port", "80"); },
+        Throws<EInOutError>(AllOf(Property(&EInOutError::Message, "Unable to write to " + c.name),
+                                  Property(&EInOutError::ErrorCode, c.error))));
   }
   EXPECT_THAT(dir.Names(), ElementsAre("folder.ini", "plain"));
   EXPECT_THROW(TIniFile(dir.FilePath("folder.ini")).ReadSections(), EInOutError);

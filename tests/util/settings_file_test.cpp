@@ -11,8 +11,11 @@
 namespace quenby {
 namespace {
 
+using ::testing::AllOf;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
+using ::testing::Property;
+using ::testing::Throws;
 using StringList = std::vector<std::string>;
 
 // The cache is process-wide: every test starts from an empty one.
@@ -102,13 +105,10 @@ TEST_F(SettingsFileTest, FlushMatchesNamesAsSubstringsAndErasesSectionsEmptiedSi
 TEST_F(SettingsFileTest, FailedFlushRaisesAndLosesNothing) {
   WriteSettingValue("Setup", "Port", "80");
   const std::string missing = dir_.FilePath("missing/quenby.ini");
-  try {
-    FlushSettingsSections(missing, "Setup");
-    ADD_FAILURE();
-  } catch (const EInOutError& e) {
-    EXPECT_EQ(e.Message(), "Unable to write to " + missing);
-    EXPECT_EQ(e.ErrorCode(), ENOENT);
-  }
+  EXPECT_THAT(
+      [&] { FlushSettingsSections(missing, "Setup"); },
+      Throws<EInOutError>(AllOf(Property(&EInOutError::Message, "Unable to write to " + missing),
+                                Property(&EInOutError::ErrorCode, ENOENT))));
   dir_.Write("quenby.ini", "[Setup]\nPort=80\n");
   WriteSettingValue("Setup", "Root", "/a\n[Evil]");  // a lone LF is not a cache line break
   EXPECT_THROW(FlushSettingsSections(ini_, "Setup"), EIniFileError);

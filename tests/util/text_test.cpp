@@ -1,11 +1,17 @@
 #include "util/text.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "util/exception.h"
 
 namespace quenby {
 namespace {
+
+using ::testing::AllOf;
+using ::testing::Property;
+using ::testing::StrEq;
+using ::testing::Throws;
 
 TEST(Text, StrToIntAcceptsDecimalAndRejectsTheRestWithTheConsoleMessage) {
   EXPECT_EQ(StrToInt("8080"), 8080);
@@ -14,13 +20,10 @@ TEST(Text, StrToIntAcceptsDecimalAndRejectsTheRestWithTheConsoleMessage) {
   for (const char* bad : {"", "12a", "1 ", "99999999999", "-"}) {
     EXPECT_THROW(StrToInt(bad), EConvertError) << bad;
   }
-  try {
-    StrToInt("");
-    FAIL();
-  } catch (const EConvertError& e) {
-    EXPECT_EQ(e.Message(), "'' is not a valid integer value");
-    EXPECT_STREQ(e.ClassName(), "EConvertError");
-  }
+  EXPECT_THAT([] { StrToInt(""); },
+              Throws<EConvertError>(
+                  AllOf(Property(&EConvertError::Message, "'' is not a valid integer value"),
+                        Property(&EConvertError::ClassName, StrEq("EConvertError")))));
 }
 
 TEST(Text, PositionsCountFromOne) {
