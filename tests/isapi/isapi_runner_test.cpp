@@ -211,8 +211,8 @@ TEST(ISAPIRunnerDirectTest, MissingThreadRequestOrResponseTouchesNothing) {
   runner.BeforeExecute = [&](TISAPIRunner&) { ++events; };
   THTTPRequestInfo request;
   THTTPResponseInfo response(nullptr);
-  runner.RunExtension(std::string(QUENBY_TEST_MODULE_DIR) + "/hello.dll", nullptr, &request, &response,
-                      "/", false, "");
+  runner.RunExtension(std::string(QUENBY_TEST_MODULE_DIR) + "/hello.dll", nullptr, &request,
+                      &response, "/", false, "");
   EXPECT_EQ(events, 0);
   EXPECT_EQ(response.StatusCode(), 200);
   EXPECT_FALSE(response.HeaderSent);

@@ -138,8 +138,7 @@ ISAPI_EXPORT void pending_release_held(void) {
   pthread_mutex_unlock(&queue_lock);
   while (job != NULL) {
     struct job* next = job->next;
-    job->ecb->ServerSupportFunction(job->ecb->ConnID, HSE_REQ_DONE_WITH_SESSION, NULL, NULL,
-                                    NULL);
+    job->ecb->ServerSupportFunction(job->ecb->ConnID, HSE_REQ_DONE_WITH_SESSION, NULL, NULL, NULL);
     free(job);
     job = next;
   }
