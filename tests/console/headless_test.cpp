@@ -10,7 +10,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "quenby_process.h"
+#include "support/quenby_process.h"
 #include "support/temp_dir.h"
 
 namespace quenby {
