@@ -18,6 +18,7 @@
 #include <QUrl>
 #include <algorithm>
 #include <exception>
+#include <utility>
 
 #include "console/server_console.h"
 #include "util/text.h"
@@ -58,6 +59,8 @@ void ShowText(QLineEdit* field, const std::string& text) {
   if (field->text() != shown) {
     const QSignalBlocker blocker(field);
     field->setText(shown);
+    // A path longer than the field reads from its start, as typed.
+    field->setCursorPosition(0);
   }
 }
 
@@ -195,21 +198,34 @@ void TdlgMain::ShowSettings() {
 void TdlgMain::ShowState() {
   ShowSettings();
   const TControlStates& enabled = console_.Enabled;
-  edHost->setEnabled(enabled.Host);
-  edPort->setEnabled(enabled.Port);
-  edIndex->setEnabled(enabled.Index);
-  edRoot->setEnabled(enabled.Root);
-  btnBrowseRoot->setEnabled(enabled.Root);
-  memoAlias->setEnabled(enabled.Alias);
-  edLogFile->setEnabled(enabled.LogFile);
-  btnBrowseLogFile->setEnabled(enabled.LogFile);
-  chkEnableLog->setEnabled(enabled.EnableLog);
-  lbLog->setEnabled(enabled.StatusList);
-  chkAutoStart->setEnabled(enabled.AutoStart);
-  btnStart->setEnabled(enabled.Start);
-  btnStop->setEnabled(enabled.Stop);
-  btnMinimize->setEnabled(enabled.Minimize);
-  btnExit->setEnabled(enabled.Exit);
+  const std::pair<QWidget*, bool> controls[] = {{edHost, enabled.Host},
+                                                {edPort, enabled.Port},
+                                                {edIndex, enabled.Index},
+                                                {edRoot, enabled.Root},
+                                                {btnBrowseRoot, enabled.Root},
+                                                {memoAlias, enabled.Alias},
+                                                {edLogFile, enabled.LogFile},
+                                                {btnBrowseLogFile, enabled.LogFile},
+                                                {chkEnableLog, enabled.EnableLog},
+                                                {lbLog, enabled.StatusList},
+                                                {chkAutoStart, enabled.AutoStart},
+                                                {btnStart, enabled.Start},
+                                                {btnStop, enabled.Stop},
+                                                {btnMinimize, enabled.Minimize},
+                                                {btnExit, enabled.Exit}};
+  // Focus on a control about to be disabled goes to the button to press next, instead of hopping
+  // along the fields that are being disabled one by one.
+  QWidget* focused = focusWidget();
+  for (const auto& [control, on] : controls) {
+    if (control == focused && !on) {
+      QPushButton* next = enabled.Stop ? btnStop : enabled.Start ? btnStart : btnExit;
+      next->setEnabled(true);
+      next->setFocus();
+    }
+  }
+  for (const auto& [control, on] : controls) {
+    control->setEnabled(on);
+  }
   ShowStatusList();
   const bool running = !ServerAddress().empty();
   actOpenInBrowser->setEnabled(running);

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QSessionManager>
 #include <cstdlib>
 #include <iostream>
 #include <memory>
@@ -42,6 +43,14 @@ int RunWindow(int& argc, char** argv, const TCommandLine& options, TStopSignals&
     return kFailureExitCode;
   }
   TQuitSignalNotifier quit_signals(stop_signals, [&window] { window->close(); });
+  // The desktop ending the session closes the window as its close box does; a close refused
+  // (the settings could not be saved) asks the desktop to wait while the user decides.
+  QObject::connect(&application, &QGuiApplication::commitDataRequest, &application,
+                   [&window](QSessionManager& manager) {
+                     if (window->isVisible() && !window->close() && manager.allowsInteraction()) {
+                       manager.cancel();
+                     }
+                   });
   window->show();
   const int code = QApplication::exec();
   window.reset();

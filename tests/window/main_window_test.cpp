@@ -129,6 +129,13 @@ TEST_F(MainWindowTest, StartRunsStopStopsAndEachStartBeginsAFreshStatusList) {
   Click("btnStart");
   EXPECT_THAT(StatusList(StatusBox()), ElementsAre(StartsWith("Started at:")));
   Click("btnStop");
+
+  // A start while typing (Auto Start, say) takes the focus to Stop, not along the fields.
+  Field("edLogFile")->setFocus();
+  Find<QPushButton>("btnStart")->click();
+  EXPECT_EQ(window_->focusWidget(), Find<QWidget>("btnStop"));
+  EXPECT_EQ(Field("edLogFile")->selectedText(), "");
+  Click("btnStop");
 }
 
 TEST_F(MainWindowTest, FailedStartLeavesTheControlsAsTheyWere) {
