@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
+#include <QScreen>
 #include <QSignalSpy>
 
 #include <gmock/gmock.h>
@@ -76,6 +77,10 @@ TEST_F(MainWindowTest, ShowsTheLoadedSettingsInAFixedFrameWithEveryControlEnable
   EXPECT_TRUE(Enabled("btnStop")) << "the initial state enables Stop too";
 
   EXPECT_EQ(window_->minimumSize(), window_->maximumSize()) << "the frame cannot be resized";
+  EXPECT_LE((window_->frameGeometry().center() - window_->screen()->availableGeometry().center())
+                .manhattanLength(),
+            2)
+      << "centred on the screen";
   EXPECT_NEAR(double(window_->width()) / window_->height(),
               double(DesignClientWidth) / DesignClientHeight, 0.01);
   for (QWidget* control : window_->findChildren<QWidget*>()) {
