@@ -4,9 +4,11 @@
 #   scripts/setup.sh [extra packages...]   (CI passes the second compiler this way)
 set -euo pipefail
 
+# qt6-base-dev brings Qt Widgets, Qt Test and the offscreen platform the window's tests use;
+# fonts-dejavu-core gives the window a font where no desktop provides one (CI, screenshots).
 packages=(
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev libssl-dev
+  qt6-base-dev fonts-dejavu-core libssl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   curl wrk
   "$@"

@@ -72,9 +72,8 @@ void TServerConsole::FormClose() {
 }
 
 void TServerConsole::InitDefaults() {
-  const TSettingsDefaults defaults = DefaultsForExecutable(executable_path_);
-  LogFileName = defaults.LogFile;
-  DefaultRootDir = defaults.Root;
+  LogFileName = Location().LogFile;
+  DefaultRootDir = DefaultsForExecutable(executable_path_).Root;
   if (!mime_types_) {
     mime_types_ = std::make_unique<TMimeTable>(true, mime_registry_);
     handler_ = std::make_unique<TRequestHandler>(HTTPServer, ISAPIRunner, *mime_types_);
@@ -82,12 +81,19 @@ void TServerConsole::InitDefaults() {
 }
 
 void TServerConsole::LoadSettings(const TCommandLine& options) {
-  IniFileName =
-      options.SettingsFile.value_or(ChangeFileExt(executable_path_, SettingsFileExtension));
+  IniFileName = options.SettingsFile.value_or(Location().SettingsFile);
   TSettingsDefaults defaults = DefaultsForExecutable(executable_path_);
+  defaults.LogFile = Location().LogFile;
   defaults.Host = [this] { return LocalAddress(); };
   Settings = LoadConsoleSettings(IniFileName, defaults, options);
   LogFileName = Settings.LogFile;
+}
+
+const TSettingsLocation& TServerConsole::Location() {
+  if (!location_) {
+    location_ = ChooseSettingsLocation(executable_path_, TUserFolders::FromEnvironment());
+  }
+  return *location_;
 }
 
 void TServerConsole::SaveSettings() {

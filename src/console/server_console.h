@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -9,6 +10,7 @@
 #include "console/command_line.h"
 #include "console/console_settings.h"
 #include "console/request_handler.h"
+#include "console/settings_location.h"
 #include "http/http_server.h"
 #include "http/mime_table.h"
 #include "isapi/isapi_runner.h"
@@ -103,7 +105,9 @@ class TServerConsole {
   /// stays open.
   void FormClose();
 
-  /// Derives LogFileName and DefaultRootDir from the executable; creates the MIME table.
+  /// Derives LogFileName and DefaultRootDir from the executable; creates the MIME table. The
+  /// settings file and the default log file go beside the executable, or to the per-user folders
+  /// when its folder takes no new files (ChooseSettingsLocation).
   void InitDefaults();
   /// Reads the settings file (or `options.SettingsFile`) into Settings, the options taking the
   /// place of stored values; LogFileName follows the loaded Log File. A missing host is asked of
@@ -155,9 +159,11 @@ class TServerConsole {
   void EnableControls(bool running);
   THandlerSettings HandlerSettings() const;
   std::string LocalAddress();
+  const TSettingsLocation& Location();
 
   std::string executable_path_;
   std::string mime_registry_;
+  std::optional<TSettingsLocation> location_;
   std::vector<std::string> status_lines_;
   int selected_status_line_ = -1;
 };

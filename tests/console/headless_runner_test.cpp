@@ -11,7 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "console/server_console.h"
-#include "quenby_process.h"
+#include "support/quenby_process.h"
 #include "support/net_loopback.h"
 #include "support/temp_dir.h"
 

@@ -1,4 +1,4 @@
-#include "quenby_process.h"
+#include "support/quenby_process.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>

@@ -1,4 +1,4 @@
-// quenby: the desktop web server. Until the window exists every run is headless.
+// quenby: the desktop web server. Opens its window where a display exists, else runs headless.
 #include <cstdlib>
 #include <iostream>
 
@@ -7,6 +7,7 @@
 #include "console/headless_runner.h"
 #include "console/server_console.h"
 #include "util/exception.h"
+#include "window/window_runner.h"
 
 int main(int argc, char* argv[]) {
   using namespace quenby;
@@ -21,7 +22,10 @@ int main(int argc, char* argv[]) {
     std::cout << Usage();
     return 0;
   }
-  if (!parsed.Options.Headless && !DisplayAvailable()) {
+  if (!parsed.Options.Headless && DisplayAvailable()) {
+    return RunWindow(argc, argv, parsed.Options, stop_signals);
+  }
+  if (!parsed.Options.Headless) {
     std::cerr << "quenby: no display (DISPLAY, WAYLAND_DISPLAY and "
                  "QT_QPA_PLATFORM are unset);"
                  " running headless"
