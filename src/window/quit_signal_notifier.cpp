@@ -6,8 +6,8 @@
 #include <cerrno>
 #include <csignal>
 
-#include "util/stop_signals.h"
 #include "util/exception.h"
+#include "util/stop_signals.h"
 
 namespace quenby {
 

@@ -11,8 +11,8 @@
 #include <gtest/gtest.h>
 
 #include "console/server_console.h"
-#include "support/quenby_process.h"
 #include "support/net_loopback.h"
+#include "support/quenby_process.h"
 #include "support/temp_dir.h"
 
 namespace quenby {
