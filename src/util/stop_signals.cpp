@@ -2,6 +2,12 @@
 
 #include <pthread.h>
 #include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "util/exception.h"
 
 namespace quenby {
 
@@ -30,6 +36,26 @@ int TStopSignals::Wait() {
 
 void TStopSignals::Release() {
   pthread_sigmask(SIG_UNBLOCK, &masks_->stop_set, nullptr);
+}
+
+TFileHandle TStopSignals::OpenDescriptor() {
+  TFileHandle descriptor(signalfd(-1, &masks_->stop_set, SFD_CLOEXEC | SFD_NONBLOCK));
+  if (!descriptor.IsOpen()) {
+    RaiseLastOSError("Cannot watch the stop signals");
+  }
+  return descriptor;
+}
+
+int TStopSignals::TakeFromDescriptor(int descriptor) {
+  signalfd_siginfo info{};
+  ssize_t got = 0;
+  while ((got = read(descriptor, &info, sizeof info)) < 0 && errno == EINTR) {
+  }
+  return got == static_cast<ssize_t>(sizeof info) ? static_cast<int>(info.ssi_signo) : 0;
+}
+
+void TStopSignals::RaiseAgain(int signal_number) {
+  raise(signal_number);
 }
 
 }  // namespace quenby

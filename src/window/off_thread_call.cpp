@@ -1,18 +1,13 @@
 #include "window/off_thread_call.h"
 
-#include <sys/eventfd.h>
-#include <unistd.h>
-
 #include <QApplication>
 #include <QEvent>
 #include <QEventLoop>
 #include <QSocketNotifier>
-#include <cerrno>
-#include <cstdint>
 #include <exception>
 #include <thread>
 
-#include "util/exception.h"
+#include "util/event_signal.h"
 
 namespace quenby {
 
@@ -56,40 +51,11 @@ class TInputBlocker : public QObject {
   }
 };
 
-// An eventfd the worker writes once when it is done. The write and read also order the worker's
-// work before the window thread's next step for the thread sanitizer, which cannot see Qt's own
-// locks.
-class TDoneSignal {
- public:
-  TDoneSignal() : fd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
-    if (fd_ < 0) {
-      RaiseLastOSError("Cannot create an event descriptor");
-    }
-  }
-  ~TDoneSignal() { close(fd_); }
-  TDoneSignal(const TDoneSignal&) = delete;
-  TDoneSignal& operator=(const TDoneSignal&) = delete;
-
-  int Descriptor() const { return fd_; }
-  void Raise() {
-    const std::uint64_t one = 1;
-    while (write(fd_, &one, sizeof one) < 0 && errno == EINTR) {
-    }
-  }
-  void Take() {
-    std::uint64_t count = 0;
-    while (read(fd_, &count, sizeof count) < 0 && errno == EINTR) {
-    }
-  }
-
- private:
-  int fd_;
-};
-
 }  // namespace
 
 void RunOffWindowThread(const std::function<void()>& call) {
-  TDoneSignal done;
+  // Raised by the worker when it is done.
+  TEventSignal done;
   QEventLoop loop;
   bool finished = false;
   QSocketNotifier notifier(done.Descriptor(), QSocketNotifier::Read);

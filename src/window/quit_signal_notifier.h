@@ -4,6 +4,8 @@
 #include <functional>
 #include <memory>
 
+#include "util/file_handle.h"
+
 namespace quenby {
 
 class TStopSignals;
@@ -24,7 +26,7 @@ class TQuitSignalNotifier {
 
   TStopSignals& stop_signals_;
   std::function<void()> on_quit_;
-  int fd_ = -1;
+  TFileHandle fd_;
   std::unique_ptr<QSocketNotifier> notifier_;
   bool quit_asked_ = false;
 };

@@ -1,11 +1,14 @@
 #include "util/stop_signals.h"
 
+#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
 
 #include <thread>
 
 #include <gtest/gtest.h>
+
+#include "util/event_signal.h"
 
 namespace quenby {
 namespace {
@@ -40,6 +43,32 @@ TEST(StopSignals, LaterThreadsInheritTheBlockAndReleaseLiftsItHereOnly) {
   signals.Release();
   EXPECT_FALSE(BlockedHere(SIGTERM));
   EXPECT_FALSE(BlockedHere(SIGINT));
+}
+
+bool Readable(int descriptor) {
+  pollfd watch{descriptor, POLLIN, 0};
+  return poll(&watch, 1, 0) == 1;
+}
+
+TEST(StopSignals, DescriptorTurnsReadableWhileASignalIsPendingAndTakesItOnce) {
+  TStopSignals signals;
+  const TFileHandle descriptor = signals.OpenDescriptor();
+  EXPECT_FALSE(Readable(descriptor.Get()));
+  EXPECT_EQ(TStopSignals::TakeFromDescriptor(descriptor.Get()), 0);
+  raise(SIGTERM);
+  EXPECT_TRUE(Readable(descriptor.Get()));
+  EXPECT_EQ(TStopSignals::TakeFromDescriptor(descriptor.Get()), SIGTERM);
+  EXPECT_FALSE(Readable(descriptor.Get()));
+}
+
+TEST(EventSignal, RaisedOnAnotherThreadIsSeenOnceUntilTaken) {
+  TEventSignal done;
+  EXPECT_FALSE(Readable(done.Descriptor()));
+  done.Take();  // not raised: returns at once
+  std::thread([&done] { done.Raise(); }).join();
+  EXPECT_TRUE(Readable(done.Descriptor()));
+  done.Take();
+  EXPECT_FALSE(Readable(done.Descriptor()));
 }
 
 }  // namespace
