@@ -52,6 +52,7 @@ void TServerConsole::ConfigureComponents() {
   IPWatch1.SetActive(false);
   IPWatch1.HistoryEnabled = false;
   IPWatch1.HistoryFilename = DefaultHistoryFilename;
+  ConfigureSSLComponent();
 }
 
 void TServerConsole::FormCreate(const TCommandLine& options) {
@@ -87,6 +88,7 @@ void TServerConsole::LoadSettings(const TCommandLine& options) {
   TSettingsDefaults defaults = DefaultsForExecutable(executable_path_);
   defaults.Host = [this] { return LocalAddress(); };
   Settings = LoadConsoleSettings(IniFileName, defaults, options);
+  TLS = LoadTLSSettings(options);
   LogFileName = Settings.LogFile;
 }
 
@@ -131,6 +133,7 @@ void TServerConsole::StartServer() {
   HTTPServer.SetDefaultPort(port);
   HTTPServer.KeepAlive = false;
   handler_->SetSettings(HandlerSettings());
+  AttachTLSHandler();
   HTTPServer.SetActive(true);
 }
 
