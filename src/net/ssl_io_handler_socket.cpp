@@ -2,6 +2,7 @@
 
 #include "net/net_exceptions.h"
 #include "net/ssl_exceptions.h"
+#include "net/ssl_library.h"
 #include "util/text.h"
 
 namespace quenby {
@@ -18,9 +19,15 @@ TSSLIOHandlerSocket::TSSLIOHandlerSocket(std::shared_ptr<TSSLContext> context,
     : context_(std::move(context)), handshake_timeout_(handshake_timeout) {}
 
 TSSLIOHandlerSocket::~TSSLIOHandlerSocket() {
-  // Before the base class closes the socket that the library object reads through.
-  std::lock_guard<std::mutex> lock(ssl_lock_);
-  ssl_socket_.reset();
+  {
+    // Before the base class closes the socket that the library object reads through.
+    std::lock_guard<std::mutex> lock(ssl_lock_);
+    ssl_socket_.reset();
+  }
+  // A peer thread ends right after its connection goes. The library's own end-of-thread
+  // clean-up runs later, possibly after the process-end wait for threads is over, when a
+  // leak check finds the thread's state unreleased; so it is released here.
+  ReleaseSSLThreadState();
 }
 
 void TSSLIOHandlerSocket::AfterAcceptHook() {

@@ -3,6 +3,7 @@
 // point at run time; what is left of "loading" is the library's one-time initialisation.
 #include "net/ssl_library.h"
 
+#include <openssl/crypto.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 
@@ -22,6 +23,10 @@ void LoadOpenSSLLibrary() {
 TSSLCallbackLocks& SSLCallbackLocks() {
   static TSSLCallbackLocks locks;
   return locks;
+}
+
+void ReleaseSSLThreadState() {
+  OPENSSL_thread_stop();
 }
 
 void ClearSSLErrors() {

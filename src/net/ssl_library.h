@@ -19,6 +19,10 @@ struct TSSLCallbackLocks {
 /// The callback locks; they live as long as the process.
 TSSLCallbackLocks& SSLCallbackLocks();
 
+/// Frees the library's state of the calling thread (error queue, random generators); a later
+/// call into the library on this thread makes it anew.
+void ReleaseSSLThreadState();
+
 /// Forgets the calling thread's queued library errors, so that a later failure is judged
 /// on its own errors only.
 void ClearSSLErrors();
