@@ -134,16 +134,5 @@ TEST_F(SSLContextTest, AnEncryptedKeyAsksForItsPassword) {
   }
 }
 
-TEST_F(SSLContextTest, AFailedSetUpKeepsTheEarlierContext) {
-  TServerIOHandlerSSL handler;
-  handler.SSLOptions = Options();
-  handler.InitHandler();
-  const std::shared_ptr<TSSLContext> first = handler.Context();
-  ASSERT_NE(first, nullptr);
-  handler.SSLOptions.Method = sslvSSLv3;
-  EXPECT_THROW(handler.InitHandler(), EOSSLGetMethodError);
-  EXPECT_EQ(handler.Context(), first);
-}
-
 }  // namespace
 }  // namespace quenby

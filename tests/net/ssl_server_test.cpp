@@ -7,14 +7,12 @@
 
 #include <atomic>
 #include <chrono>
-#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "net/server_io_handler_ssl.h"
-#include "net/ssl_exceptions.h"
 #include "net/tcp_server.h"
 #include "support/net_loopback.h"
 #include "support/temp_dir.h"
@@ -118,17 +116,6 @@ TEST_F(SSLServerTest, ServesThroughTLSAndReportsTheCipher) {
   EXPECT_THAT(lines, Contains(MatchesRegex("SSL status: \".+\"")));
   EXPECT_THAT(lines, Contains(MatchesRegex("Cipher: name = [A-Z0-9_-]+; description = [^;]+; "
                                            "bits = (128|256); version = TLSv1\\.[23]; ")));
-}
-
-TEST_F(SSLServerTest, ActivationFailsWithTheContextErrorAndStaysInactive) {
-  handler_.SSLOptions.Method = sslvSSLv3;
-  try {
-    server_.SetActive(true);
-    ADD_FAILURE() << "activation succeeded";
-  } catch (const EOSSLGetMethodError& e) {
-    EXPECT_STREQ(e.what(), "Error geting SSL method.");
-  }
-  EXPECT_FALSE(server_.Active());
 }
 
 TEST_F(SSLServerTest, ClientsThatDoNotSpeakTLSEndOnlyTheirConnections) {
