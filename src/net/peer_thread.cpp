@@ -18,13 +18,12 @@ void TPeerThread::PrepareRun() {
     Terminate();
     throw ETCPServerError("");
   }
-  TTCPServer* server = connection->Server();
   try {
     connection->IOHandler()->AfterAcceptHook();
   } catch (const std::exception& e) {
     Terminate();
     // A failed handshake ends this connection only, reported like any other peer failure.
-    if (server != nullptr) {
+    if (TTCPServer* server = connection->Server()) {
       server->ReportPeerException(*this, e);
     }
     throw;
@@ -32,6 +31,7 @@ void TPeerThread::PrepareRun() {
     Terminate();
     throw;
   }
+  TTCPServer* server = connection->Server();
   if (server != nullptr) {
     if (TServerIntercept* intercept = server->Intercept()) {
       connection->SetIntercept(intercept->Accept(*connection));

@@ -24,9 +24,11 @@ TSSLIOHandlerSocket::~TSSLIOHandlerSocket() {
     std::lock_guard<std::mutex> lock(ssl_lock_);
     ssl_socket_.reset();
   }
+  context_.reset();  // may be the last user of the library context
   // A peer thread ends right after its connection goes. The library's own end-of-thread
   // clean-up runs later, possibly after the process-end wait for threads is over, when a
-  // leak check finds the thread's state unreleased; so it is released here.
+  // leak check finds the thread's state unreleased; so it is released here, after the
+  // handler's last library call.
   ReleaseSSLThreadState();
 }
 
