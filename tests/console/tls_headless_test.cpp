@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdio>
 #include <string>
+#include <utility>
 
 #include "quenby_process.h"
 #include "support/net_loopback.h"
@@ -122,18 +123,22 @@ TEST_F(TLSHeadlessTest, ServesFilesAndModulesOverHTTPSWithThePlainLogLines) {
     EXPECT_THAT(module.Out, HasSubstr("Hello from an extension module"));
   }
   if (HaveCommand("python3")) {
-    const TCommandResult python = RunCommand(
-        "python3 -c \"import socket, ssl, sys\n"
-        "context = ssl.create_default_context(cafile=sys.argv[1])\n"
-        "with socket.create_connection(('127.0.0.1', int(sys.argv[2]))) as raw:\n"
-        "  with context.wrap_socket(raw, server_hostname='localhost') as tls:\n"
-        "    tls.sendall(b'GET /a.txt HTTP/1.0\\r\\n\\r\\n')\n"
-        "    reply = b''\n"
-        "    while chunk := tls.recv(4096): reply += chunk\n"
-        "sys.stdout.write(reply.split(b'\\r\\n\\r\\n', 1)[1].decode())\" '" +
-        certificate_.CertFile + "' " + std::to_string(port));
-    EXPECT_EQ(python.Status, 0);
-    EXPECT_EQ(python.Out, "hello");
+    const std::pair<const char*, const char*> fetches[] = {
+        {"/a.txt", "hello"}, {"/bin/hello.dll", "Hello from an extension module"}};
+    for (const auto& [path, expected] : fetches) {
+      const TCommandResult python = RunCommand(
+          "python3 -c \"import socket, ssl, sys\n"
+          "context = ssl.create_default_context(cafile=sys.argv[1])\n"
+          "with socket.create_connection(('127.0.0.1', int(sys.argv[2]))) as raw:\n"
+          "  with context.wrap_socket(raw, server_hostname='localhost') as tls:\n"
+          "    tls.sendall(b'GET ' + sys.argv[3].encode() + b' HTTP/1.0\\r\\n\\r\\n')\n"
+          "    reply = b''\n"
+          "    while chunk := tls.recv(4096): reply += chunk\n"
+          "sys.stdout.write(reply.split(b'\\r\\n\\r\\n', 1)[1].decode())\" '" +
+          certificate_.CertFile + "' " + std::to_string(port) + " " + path);
+      EXPECT_EQ(python.Status, 0) << path;
+      EXPECT_THAT(python.Out, HasSubstr(expected)) << path;
+    }
   }
 
   // A plain-HTTP client on the TLS port gets its connection closed; others go on.
