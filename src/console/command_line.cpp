@@ -42,7 +42,7 @@ std::string AddAlias(TCommandLine& options, const std::string& value) {
   return {};
 }
 
-const std::array<OptionInfo, 11> OptionTable = {{
+const std::array<OptionInfo, 14> OptionTable = {{
     {"headless", "", "run without a window, printing status lines to stdout", nullptr,
      [](TCommandLine& o) { o.Headless = true; }},
     {"settings", "FILE", "settings file to use instead of the one beside the program",
@@ -57,6 +57,12 @@ const std::array<OptionInfo, 11> OptionTable = {{
      [](TCommandLine& o) { o.EnableLog = false; }},
     {"alias", "/NAME=DIR", "serve DIR under /NAME; repeat for more; replaces the file's aliases",
      AddAlias, nullptr},
+    {"tls", "", "serve HTTPS with a self-signed certificate kept beside the settings", nullptr,
+     [](TCommandLine& o) { o.TLS = true; }},
+    {"tls-cert", "FILE", "serve HTTPS with this certificate (PEM); needs --tls-key",
+     SetText<&TCommandLine::TLSCertFile>, nullptr},
+    {"tls-key", "FILE", "the private key (PEM) of --tls-cert", SetText<&TCommandLine::TLSKeyFile>,
+     nullptr},
     {"help", "", "print this text and exit", nullptr, [](TCommandLine& o) { o.Help = true; }},
 }};
 
@@ -112,6 +118,10 @@ TCommandLineResult ParseCommandLine(const std::vector<std::string>& arguments) {
     if (!result.Ok())
       break;
   }
+  if (result.Ok() && !result.Options.Help &&
+      result.Options.TLSCertFile.has_value() != result.Options.TLSKeyFile.has_value()) {
+    result.Error = "options '--tls-cert' and '--tls-key' go together";
+  }
   return result;
 }
 
@@ -127,6 +137,7 @@ std::string Usage(std::string_view program) {
                      " [--headless] [--settings FILE] [--host ADDR] [--port N] [--root DIR]\n"
                      "       [--index NAME] [--log-file FILE] [--log | --no-log]"
                      " [--alias /NAME=DIR]...\n"
+                     "       [--tls | --tls-cert FILE --tls-key FILE]\n"
                      "Options (also as --option=VALUE):\n";
   for (const OptionInfo& option : OptionTable) {
     std::string left = "  --" + std::string(option.name);

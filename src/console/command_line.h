@@ -28,6 +28,12 @@ struct TCommandLine {
   /// The --alias lines in the order given ("/NAME=DIR"); when given, they replace the
   /// settings file's alias lines. `--alias ""` gives an empty list: no aliases.
   std::optional<std::vector<std::string>> AliasLines;
+  /// --tls-cert and --tls-key: serve HTTPS with these PEM files. Given together or not at
+  /// all; they take the place of the settings file's [Options] TLSCert and TLSKey.
+  std::optional<std::string> TLSCertFile;
+  std::optional<std::string> TLSKeyFile;
+  /// --tls: serve HTTPS with a self-signed certificate made once and kept.
+  std::optional<bool> TLS;
 };
 
 /// The outcome of parsing: the options, or a one-line message for the user.

@@ -11,7 +11,7 @@ namespace quenby {
 
 namespace {
 
-constexpr const char* AnyAddress = "0.0.0.0";
+constexpr const char* FingerprintLabel = "Certificate SHA-256 fingerprint: ";
 
 bool VariableSet(const char* name) {
   const char* value = std::getenv(name);
@@ -33,9 +33,8 @@ bool DisplayAvailable() {
   return VariableSet("DISPLAY") || VariableSet("WAYLAND_DISPLAY") || VariableSet("QT_QPA_PLATFORM");
 }
 
-std::string ListeningLine(const std::string& host, int port) {
-  return "Listening on http://" + (host.empty() ? std::string(AnyAddress) : host) + ":" +
-         std::to_string(port) + "/";
+std::string ListeningLine(const std::string& base_url) {
+  return "Listening on " + base_url;
 }
 
 int RunHeadless(TServerConsole& console, const TCommandLine& options, std::ostream& out,
@@ -59,7 +58,10 @@ int RunHeadless(TServerConsole& console, const TCommandLine& options, std::ostre
   if (!console.HTTPServer.Active()) {
     return FailureExitCode;
   }
-  out << ListeningLine(console.Settings.Host, console.ListeningPort()) << std::endl;
+  out << ListeningLine(console.BaseURL()) << std::endl;
+  if (!console.SelfSignedFingerprint().empty()) {
+    out << FingerprintLabel << console.SelfSignedFingerprint() << std::endl;
+  }
   wait_for_stop();
   try {
     console.btnStopClick();

@@ -34,10 +34,11 @@ bool DisplayAvailable();
 /// settings that cannot be read and a stop that leaves it active. A wait in StopWaitVariable
 /// replaces the server's stop wait. Errors that are not status lines (a status line that cannot
 /// be logged) go to `err`. Never writes the settings file. Main thread only.
+/// Serving TLS, the line says "https://"; a self-signed certificate's fingerprint follows it.
 int RunHeadless(TServerConsole& console, const TCommandLine& options, std::ostream& out,
                 std::ostream& err, const std::function<void()>& wait_for_stop);
 
-/// The "Listening on" line for a host and port; an empty host listens on every address.
-std::string ListeningLine(const std::string& host, int port);
+/// The "Listening on" line for the server's address (TServerConsole::BaseURL).
+std::string ListeningLine(const std::string& base_url);
 
 }  // namespace quenby

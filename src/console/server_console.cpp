@@ -52,6 +52,7 @@ void TServerConsole::ConfigureComponents() {
   IPWatch1.SetActive(false);
   IPWatch1.HistoryEnabled = false;
   IPWatch1.HistoryFilename = DefaultHistoryFilename;
+  ConfigureSSLComponent();
 }
 
 void TServerConsole::FormCreate(const TCommandLine& options) {
@@ -86,6 +87,7 @@ void TServerConsole::LoadSettings(const TCommandLine& options) {
   defaults.LogFile = Location().LogFile;
   defaults.Host = [this] { return LocalAddress(); };
   Settings = LoadConsoleSettings(IniFileName, defaults, options);
+  TLS = LoadTLSSettings(options);
   LogFileName = Settings.LogFile;
 }
 
@@ -137,6 +139,7 @@ void TServerConsole::StartServer() {
   HTTPServer.SetDefaultPort(port);
   HTTPServer.KeepAlive = false;
   handler_->SetSettings(HandlerSettings());
+  AttachTLSHandler();
   HTTPServer.SetActive(true);
 }
 

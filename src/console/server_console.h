@@ -11,10 +11,12 @@
 #include "console/console_settings.h"
 #include "console/request_handler.h"
 #include "console/settings_location.h"
+#include "console/tls_settings.h"
 #include "http/http_server.h"
 #include "http/mime_table.h"
 #include "isapi/isapi_runner.h"
 #include "net/ip_watch.h"
+#include "net/server_io_handler_ssl.h"
 
 namespace quenby {
 
@@ -61,6 +63,8 @@ class TServerConsole {
   // use the handler, the MIME table and the extension host.
   std::unique_ptr<TMimeTable> mime_types_;
   std::unique_ptr<TRequestHandler> handler_;
+  // The handler a start attaches to the server for HTTPS; nullptr for plain HTTP.
+  std::unique_ptr<TServerIOHandlerSSL> tls_handler_;
 
  public:
   /// `executable_path` gives the default settings file, log file and document root; `mime_registry`
@@ -76,9 +80,14 @@ class TServerConsole {
   TISAPIRunner ISAPIRunner;
   TIPWatch IPWatch1;
   THTTPServer HTTPServer;
+  /// Configured ("cert.pem", "key.pem", server mode) but never attached to HTTPServer; HTTPS
+  /// comes from the TLS settings instead.
+  TServerIOHandlerSSL ServerIOHandlerSSL1;
 
   /// The controls' values; a view edits them only while the settings are enabled.
   TConsoleSettings Settings;
+  /// How a start serves HTTPS; loaded with the settings (no control shows it).
+  TTLSSettings TLS;
   TControlStates Enabled;
   bool StartRequested = false;
   bool WindowPending = false;
@@ -148,12 +157,24 @@ class TServerConsole {
   int SelectedStatusLine() const { return selected_status_line_; }
   /// The port the server listens on (the bound one when 0 was asked); 0 when inactive.
   int ListeningPort();
+  /// The address of the running server as a browser opens it: "https://HOST:PORT/" when it
+  /// serves TLS, else "http://HOST:PORT/", with 0.0.0.0 for an empty host and the bound
+  /// port. Empty when inactive.
+  std::string BaseURL();
+  /// The SHA-256 fingerprint of the self-signed certificate the running server uses; empty
+  /// when it uses none.
+  const std::string& SelfSignedFingerprint() const { return self_signed_fingerprint_; }
   /// The request handler the server calls.
   TRequestHandler& Handler() { return *handler_; }
   TMimeTable* ConsoleMimeTypes() const { return mime_types_.get(); }
 
  private:
   void ConfigureComponents();
+  void ConfigureSSLComponent();
+  /// Attaches a TLS handler made from TLS to the server, or none; makes the self-signed
+  /// certificate when it is asked for and missing. Raises the EOSSL loading exceptions for
+  /// a certificate or key not named, EInOutError when a certificate cannot be written.
+  void AttachTLSHandler();
   void StartServer();
   void StopServer();
   void EnableControls(bool running);
@@ -166,6 +187,7 @@ class TServerConsole {
   std::optional<TSettingsLocation> location_;
   std::vector<std::string> status_lines_;
   int selected_status_line_ = -1;
+  std::string self_signed_fingerprint_;
 };
 
 }  // namespace quenby

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <mutex>
@@ -28,6 +29,8 @@ namespace {
 // The header block of HSE_REQ_SEND_RESPONSE_HEADER ends with an empty line whose CR LF
 // the host takes off.
 constexpr std::size_t HeaderBlockTail = 2;
+/// Bytes of a file read and sent at a time where the kernel's file send cannot be used.
+constexpr std::size_t FilePieceSize = 65536;
 
 std::string TextAt(const void* pointer) {
   return pointer != nullptr ? std::string(static_cast<const char*>(pointer)) : std::string();
@@ -146,20 +149,49 @@ bool SendFileBytes(int socket, int file, DWORD count) {
   return true;
 }
 
+// The same through the connection's I/O handler, read and written piece by piece, for a
+// connection (TLS) whose bytes may not go to the socket as they are.
+bool SendFilePieces(TTCPConnection& connection, int file, DWORD count) {
+  std::string piece(FilePieceSize, '\0');
+  std::size_t remaining = count;
+  for (;;) {
+    const std::size_t wanted = count == 0 ? piece.size() : std::min(piece.size(), remaining);
+    if (wanted == 0)
+      return true;
+    const ssize_t got = read(file, piece.data(), wanted);
+    if (got < 0 && errno == EINTR)
+      continue;
+    if (got < 0 || (got == 0 && count != 0))
+      return false;
+    if (got == 0)
+      return true;
+    try {
+      connection.WriteBytes(piece.data(), got, true);
+    } catch (const std::exception&) {
+      return false;  // the client left: a failed send, as with the kernel's file send
+    }
+    remaining -= static_cast<std::size_t>(got);
+  }
+}
+
 // The file goes to the socket at once, ahead of the collected body; the reply therefore
 // counts as started even if the send fails halfway.
 BOOL TransmitFile(TECB& block, LPVOID buffer) {
   TTCPConnection* connection = ConnectionOf(block);
+  TIOHandler* handler = connection != nullptr ? connection->IOHandler() : nullptr;
   TSocketHandle* binding = connection != nullptr ? connection->SocketBinding() : nullptr;
-  if (buffer == nullptr || binding == nullptr)
+  if (buffer == nullptr || handler == nullptr ||
+      (handler->NativeSendAllowed() && binding == nullptr))
     return FALSE;
   const auto& info = *static_cast<const HSE_TF_INFO*>(buffer);
   if (connection->WriteBuffering())
     connection->FlushWriteBuffering();
   block.MarkFileSent();
-  return SendFileBytes(binding->SocketHandle(), HSE_FD_FROM_HANDLE(info.hFile), info.BytesToWrite)
-             ? TRUE
-             : FALSE;
+  const int file = HSE_FD_FROM_HANDLE(info.hFile);
+  const bool sent = handler->NativeSendAllowed()
+                        ? SendFileBytes(binding->SocketHandle(), file, info.BytesToWrite)
+                        : SendFilePieces(*connection, file, info.BytesToWrite);
+  return sent ? TRUE : FALSE;
 }
 
 BOOL AbortiveClose(TECB& block) {

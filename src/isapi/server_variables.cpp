@@ -12,6 +12,7 @@
 #include "net/peer_thread.h"
 #include "net/socket_handle.h"
 #include "net/socket_stack.h"
+#include "net/ssl_io_handler_socket.h"
 #include "net/tcp_connection.h"
 #include "util/text.h"
 
@@ -155,11 +156,32 @@ const TServerVariable ServerVariableTable[] = {
     {"HTTP_SESSION", [](const TECB& b) { return SessionText(Request(b)); }},
 };
 
-const TServerVariable* FindVariable(std::string_view name) {
-  for (const TServerVariable& variable : ServerVariableTable)
+// The TLS handler of the request's connection; nullptr on a plain connection.
+const TSSLIOHandlerSocket* SecureHandler(const TECB& block) {
+  TTCPServerConnection* connection = block.PeerThread->Connection();
+  return connection != nullptr ? dynamic_cast<const TSSLIOHandlerSocket*>(connection->IOHandler())
+                               : nullptr;
+}
+
+// Answered on TLS connections only; on plain ones these names are unknown like any other.
+const TServerVariable SecureVariableTable[] = {
+    {"HTTPS", [](const TECB&) { return std::string("on"); }},
+    {"SERVER_PORT_SECURE", [](const TECB&) { return std::string("1"); }},
+    {"HTTPS_KEYSIZE",
+     [](const TECB& b) { return std::to_string(SecureHandler(b)->Cipher().Bits()); }},
+};
+
+const TServerVariable* FindVariable(std::span<const TServerVariable> table, std::string_view name) {
+  for (const TServerVariable& variable : table)
     if (SameText(name, variable.Name))
       return &variable;
   return nullptr;
+}
+
+const TServerVariable* FindVariable(const TECB& block, std::string_view name) {
+  if (const TServerVariable* variable = FindVariable(ServerVariableTable, name))
+    return variable;
+  return SecureHandler(block) != nullptr ? FindVariable(SecureVariableTable, name) : nullptr;
 }
 
 }  // namespace
@@ -174,7 +196,7 @@ BOOL WINAPI GetServerVariable(HCONN hConn, LPSTR lpszVariableName, LPVOID lpvBuf
   if (!block || block->PeerThread == nullptr || lpszVariableName == nullptr || lpdwSize == nullptr)
     return FALSE;
   try {
-    if (const TServerVariable* variable = FindVariable(lpszVariableName))
+    if (const TServerVariable* variable = FindVariable(*block, lpszVariableName))
       return CopyOut(variable->Value(*block), lpvBuffer, lpdwSize);
     const std::string value = HttpHeaderVariable(*block, lpszVariableName);
     if (!value.empty())

@@ -25,6 +25,9 @@ class TIOHandler : public TNetComponent {
   virtual int HandlerRecv(void* buffer, int length) = 0;
   /// One send: a count, 0 when not connected, SocketError on failure.
   virtual int HandlerSend(const void* buffer, int length) = 0;
+  /// Whether bytes written straight to the socket (the kernel's whole-file send) reach the
+  /// peer as they are; otherwise every byte must pass HandlerSend.
+  virtual bool NativeSendAllowed() const { return false; }
 };
 
 /// The plain TCP handler: owns one TSocketHandle, its SocketBinding, whose addresses tell
@@ -46,6 +49,7 @@ class TIOHandlerSocket : public TIOHandler {
   bool HandlerReadable(int timeout) override;
   int HandlerRecv(void* buffer, int length) override;
   int HandlerSend(const void* buffer, int length) override;
+  bool NativeSendAllowed() const override { return true; }
 
  private:
   std::unique_ptr<TSocketHandle> binding_;

@@ -20,6 +20,13 @@ void TPeerThread::PrepareRun() {
   }
   try {
     connection->IOHandler()->AfterAcceptHook();
+  } catch (const std::exception& e) {
+    Terminate();
+    // A failed handshake ends this connection only, reported like any other peer failure.
+    if (TTCPServer* server = connection->Server()) {
+      server->ReportPeerException(*this, e);
+    }
+    throw;
   } catch (...) {
     Terminate();
     throw;

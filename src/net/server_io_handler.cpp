@@ -2,30 +2,32 @@
 
 namespace quenby {
 
+bool TServerIOHandler::AcceptInto(TIOHandlerSocket& handler, TSocketHandle& listening,
+                                  TNetThread* thread) {
+  if (thread == nullptr) {
+    return handler.SocketBinding()->AcceptFrom(listening);
+  }
+  // Wait in short slices so that a stop request is noticed without extra signalling.
+  while (!thread->IsStopped()) {
+    const int ready = listening.PollReadable(AcceptWaitStep);
+    if (ready < 0) {
+      return false;  // the listening socket was closed
+    }
+    if (ready == 1) {
+      return handler.SocketBinding()->AcceptFrom(listening);
+    }
+  }
+  return false;
+}
+
 std::unique_ptr<TIOHandler> TServerIOHandlerSocket::AcceptConnection(TSocketHandle& listening,
                                                                      TNetThread* thread) {
   auto handler = std::make_unique<TIOHandlerSocket>();
   handler->OpenHandler();
-  if (thread != nullptr) {
-    // Wait in short slices so that a stop request is noticed without extra signalling.
-    while (!thread->IsStopped()) {
-      const int ready = listening.PollReadable(AcceptWaitStep);
-      if (ready < 0) {
-        return nullptr;  // the listening socket was closed
-      }
-      if (ready == 1) {
-        if (handler->SocketBinding()->AcceptFrom(listening)) {
-          return handler;
-        }
-        return nullptr;
-      }
-    }
+  if (!AcceptInto(*handler, listening, thread)) {
     return nullptr;
   }
-  if (handler->SocketBinding()->AcceptFrom(listening)) {
-    return handler;
-  }
-  return nullptr;
+  return handler;
 }
 
 }  // namespace quenby

@@ -22,6 +22,12 @@ class TServerIOHandler : public TNetComponent {
   /// Raises ESocketError for other accept failures.
   virtual std::unique_ptr<TIOHandler> AcceptConnection(TSocketHandle& listening,
                                                        TNetThread* thread) = 0;
+
+ protected:
+  /// Waits for and accepts one connection into `handler`'s binding (opened): in slices of
+  /// AcceptWaitStep while `thread` runs, or at once without a thread. False when the thread
+  /// stopped or the listening socket was closed.
+  static bool AcceptInto(TIOHandlerSocket& handler, TSocketHandle& listening, TNetThread* thread);
 };
 
 /// The plain-socket server handler: every accepted connection gets a TIOHandlerSocket.

@@ -109,7 +109,7 @@ std::int64_t TTCPConnection::WriteFileContents(const std::string& file_name, boo
     throw EFileNotFound(Format(RSFileNotFound, file_name.c_str()));
   }
   if (allow_native && !Intercept() && socket_handler_ != nullptr &&
-      socket_handler_->SocketBinding() != nullptr) {
+      socket_handler_->NativeSendAllowed() && socket_handler_->SocketBinding() != nullptr) {
     // Whatever is still collected must reach the peer before the file does.
     if (write_buffer_) {
       FlushWriteBuffering(-1);

@@ -121,15 +121,13 @@ void TdlgMain::ConnectControls() {
 }
 
 std::string TdlgMain::ServerAddress() const {
-  THTTPServer& server = console_.HTTPServer;
-  if (!server.Active() || server.Bindings().Count() == 0) {
-    return {};
+  std::string address = console_.BaseURL();
+  // A browser cannot open the any-address: the machine's own loopback reaches the server.
+  const std::string any_host = std::string("://") + AnyAddress + ":";
+  if (const std::size_t at = address.find(any_host); at != std::string::npos) {
+    address.replace(at + 3, std::string(AnyAddress).size(), LoopbackHost);
   }
-  std::string host = server.Bindings()[0].IP;
-  if (host.empty() || host == AnyAddress) {
-    host = LoopbackHost;
-  }
-  return "http://" + host + ":" + std::to_string(console_.ListeningPort()) + "/";
+  return address;
 }
 
 void TdlgMain::showEvent(QShowEvent* event) {

@@ -61,6 +61,19 @@ TEST(CommandLine, AliasLinesAccumulateInOrder) {
   EXPECT_TRUE(none.AliasLines->empty());
 }
 
+TEST(CommandLine, TLSOptionsAndTheirPairing) {
+  const TCommandLine files = Parsed({"--tls-cert", "/c.pem", "--tls-key=/k.pem"});
+  EXPECT_THAT(files.TLSCertFile, Optional(std::string("/c.pem")));
+  EXPECT_THAT(files.TLSKeyFile, Optional(std::string("/k.pem")));
+  EXPECT_FALSE(files.TLS);
+  EXPECT_THAT(Parsed({"--tls"}).TLS, Optional(true));
+  EXPECT_FALSE(Parsed({}).TLSCertFile || Parsed({}).TLSKeyFile || Parsed({}).TLS);
+  const char* pairing = "options '--tls-cert' and '--tls-key' go together";
+  EXPECT_EQ(ErrorOf({"--tls-cert", "/c.pem"}), pairing);
+  EXPECT_EQ(ErrorOf({"--tls", "--tls-key", "/k.pem"}), pairing);
+  EXPECT_EQ(ErrorOf({"--tls=yes"}), "option '--tls' takes no value");
+}
+
 TEST(CommandLine, HelpEndsTheParse) {
   EXPECT_TRUE(Parsed({"--help"}).Help);
   const TCommandLineResult result = ParseCommandLine({"--port", "1", "--help", "--bogus"});
@@ -108,7 +121,8 @@ TEST(CommandLine, UsageNamesTheProgramAndEveryOption) {
   EXPECT_THAT(usage, ::testing::StartsWith("Usage: qb [--headless] [--settings FILE]"));
   for (const char* option :
        {"--headless", "--settings FILE", "--host ADDR", "--port N", "--root DIR", "--index NAME",
-        "--log-file FILE", "--log ", "--no-log", "--alias /NAME=DIR", "--help"}) {
+        "--log-file FILE", "--log ", "--no-log", "--alias /NAME=DIR", "--tls ", "--tls-cert FILE",
+        "--tls-key FILE", "--help"}) {
     EXPECT_THAT(usage, HasSubstr("\n  " + std::string(option))) << option;
   }
   EXPECT_EQ(usage.back(), '\n');

@@ -23,7 +23,7 @@ namespace quenby::test {
 namespace {
 
 constexpr std::size_t ReadChunk = 4096;
-constexpr std::string_view ListeningPrefix = "Listening on http://";
+constexpr std::string_view ListeningPrefix = "Listening on ";
 
 std::vector<char*> Pointers(std::vector<std::string>& texts) {
   std::vector<char*> pointers;

@@ -302,6 +302,18 @@ TEST_F(MainWindowTest, StatusListMenuCopiesTheRunningServersAddress) {
   EXPECT_FALSE(copy->isEnabled());
 }
 
+TEST_F(MainWindowTest, AServerOnTLSIsOfferedWithItsHttpsAddress) {
+  TCommandLine options = LoopbackOptions();
+  options.TLS = true;
+  Open(options);
+  Click("btnStart");
+  ASSERT_TRUE(console_.HTTPServer.Active());
+  Find<QAction>("actCopyAddress")->trigger();
+  EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(),
+            "https://127.0.0.1:" + std::to_string(console_.ListeningPort()) + "/");
+  Click("btnStop");
+}
+
 TEST_F(MainWindowTest, MinimizeMinimizesTheWindow) {
   Open();
   Click("btnMinimize");
