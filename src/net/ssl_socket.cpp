@@ -74,13 +74,12 @@ bool TSSLSocket::HasPending() const {
   return SSL_has_pending(ssl_) == 1;
 }
 
-int TSSLSocket::Read(void* buffer, int length) {
-  timed_out_ = false;
-  int result = 0;
+template <class Transfer>
+int TSSLSocket::Retried(Transfer transfer) {
   for (int attempt = 0; attempt < 2; ++attempt) {
     ClearSSLErrors();
     io_error_ = 0;
-    result = SSL_read(ssl_, buffer, length);
+    const int result = transfer();
     if (result > 0) {
       return result;
     }
@@ -92,21 +91,13 @@ int TSSLSocket::Read(void* buffer, int length) {
   return Finish(SSL_ERROR_SSL);
 }
 
+int TSSLSocket::Read(void* buffer, int length) {
+  timed_out_ = false;
+  return Retried([&] { return SSL_read(ssl_, buffer, length); });
+}
+
 int TSSLSocket::Write(const void* buffer, int length) {
-  int result = 0;
-  for (int attempt = 0; attempt < 2; ++attempt) {
-    ClearSSLErrors();
-    io_error_ = 0;
-    result = SSL_write(ssl_, buffer, length);
-    if (result > 0) {
-      return result;
-    }
-    const int error = SSL_get_error(ssl_, result);
-    if (error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE) {
-      return Finish(error);
-    }
-  }
-  return Finish(SSL_ERROR_SSL);
+  return Retried([&] { return SSL_write(ssl_, buffer, length); });
 }
 
 // The outcome of a failed read or write, in the terms of a plain socket call.

@@ -62,6 +62,9 @@ class TSSLSocket {
   int SendPiece(const char* buffer, int length);
   int PieceWait() const;
   int Finish(int result);
+  /// Runs one library read or write, repeated once when the library asks for it.
+  template <class Transfer>
+  int Retried(Transfer transfer);
 
   SSL* ssl_ = nullptr;
   TSocketHandle& binding_;
