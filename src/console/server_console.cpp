@@ -35,6 +35,7 @@ TServerConsole::~TServerConsole() {
 void TServerConsole::ConfigureComponents() {
   HTTPServer.Bindings().Add();
   HTTPServer.TerminateWaitTime = ConsoleTerminateWaitTime;
+  HTTPServer.ListenQueue = ConsoleListenQueue;
   HTTPServer.AutoStartSession = true;
   HTTPServer.ParseParams = false;
   HTTPServer.ServerSoftware = std::string(ConsoleServerSoftware);

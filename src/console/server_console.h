@@ -22,6 +22,9 @@ namespace quenby {
 
 /// Bound of a stop's wait for the peer threads, in ms.
 constexpr int ConsoleTerminateWaitTime = 50000;
+/// Listen queue of the console's server: the transport's default of 15 overflows under a few
+/// dozen clients connecting at once, and each overflow costs a client a SYN retransmit.
+constexpr int ConsoleListenQueue = 511;
 /// Idle time of a session, in ms (sessions stay off: the console never switches them on).
 constexpr int ConsoleSessionTimeOut = 1200000;
 inline constexpr std::string_view ConsoleServerSoftware = "Larkmoor";

@@ -6,6 +6,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/sendfile.h>
@@ -122,6 +123,10 @@ TSocket TSocketStack::SockAccept(TSocket listening, std::string& remote_ip, int&
   if (socket < 0) {
     return Fail();
   }
+  // Replies go out in whole pieces, so Nagle only delays a piece behind the previous one's
+  // acknowledgement (a module's body behind its head). Failing to set it costs only speed.
+  const int no_delay = 1;
+  ::setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &no_delay, sizeof(no_delay));
   ReadAddress(address, remote_ip, remote_port);
   return socket;
 }

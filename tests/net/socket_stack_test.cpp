@@ -2,6 +2,8 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -171,6 +173,30 @@ TEST_F(SocketStackTest, BindNeverTruncatesAPortOutsideTheRange) {
   EXPECT_EQ(ip, "127.0.0.1");
   EXPECT_GT(port, 0);
   stack_.SockClose(socket);
+}
+
+TEST_F(SocketStackTest, AcceptedConnectionsSendWithoutNagleDelay) {
+  const TSocket listening = stack_.CreateSocket(SOCK_STREAM, 0);
+  ASSERT_EQ(stack_.SockBind(listening, AF_INET, "127.0.0.1", 0), 0);
+  ASSERT_EQ(stack_.SockListen(listening, 1), 0);
+  int family = 0;
+  std::string ip;
+  int port = 0;
+  stack_.SockLocalName(listening, family, ip, port);
+  const TSocket client = stack_.CreateSocket(SOCK_STREAM, 0);
+  ASSERT_EQ(stack_.SockConnect(client, AF_INET, "127.0.0.1", port), 0);
+  std::string remote_ip;
+  int remote_port = 0;
+  const TSocket accepted = stack_.SockAccept(listening, remote_ip, remote_port);
+  ASSERT_NE(accepted, SocketError);
+  EXPECT_EQ(remote_ip, "127.0.0.1");
+  int no_delay = 0;
+  int length = sizeof(no_delay);
+  ASSERT_EQ(stack_.SockGetOption(accepted, IPPROTO_TCP, TCP_NODELAY, &no_delay, length), 0);
+  EXPECT_NE(no_delay, 0);
+  for (TSocket socket : {accepted, client, listening}) {
+    stack_.SockClose(socket);
+  }
 }
 
 TEST(SocketStackLeaseTest, FirstLeaseCreatesAndLastFreesTheStack) {
