@@ -2,6 +2,7 @@
 
 #include "net/peer_thread.h"
 #include "net/tcp_connection.h"
+#include "net/thread_mgr_pool.h"
 #include "util/activity_log.h"
 #include "util/date_time.h"
 #include "util/exception.h"
@@ -36,6 +37,7 @@ void TServerConsole::ConfigureComponents() {
   HTTPServer.Bindings().Add();
   HTTPServer.TerminateWaitTime = ConsoleTerminateWaitTime;
   HTTPServer.ListenQueue = ConsoleListenQueue;
+  HTTPServer.SetThreadMgr(std::make_shared<TThreadMgrPool>());
   HTTPServer.AutoStartSession = true;
   HTTPServer.ParseParams = false;
   HTTPServer.ServerSoftware = std::string(ConsoleServerSoftware);

@@ -226,6 +226,14 @@ void TNetThread::EndThread() {
 
 bool TNetThread::Park() {
   std::unique_lock<std::mutex> guard(lock_);
+  if (released_) {
+    return false;
+  }
+  // A Start or Terminate that came after the caller saw this thread stopped wins: parking
+  // now would miss its wake-up.
+  if (terminated_ || !stopped_) {
+    return true;
+  }
   suspended_ = true;
   wake_.wait(guard, [this] { return !suspended_ || released_; });
   return !released_;

@@ -87,9 +87,13 @@ void TPeerThread::CleanupRun() {
   TNetThread::CleanupRun();
   if (connection_ && connection_->Server() != nullptr) {
     // After leaving PeerThreads the server may be gone: only the manager, kept alive by
-    // the shared pointer, and this thread's own objects are touched from here on.
+    // the shared pointer, and this thread's own objects are touched from here on. A pool
+    // may hand this thread a new connection as soon as it is returned, so the old one is
+    // taken out of the member first and freed afterwards.
     std::shared_ptr<TThreadMgr> manager = connection_->Server()->LeavePeerThreads(this);
+    std::unique_ptr<TTCPServerConnection> connection = std::move(connection_);
     manager->ReturnThread(this);
+    return;
   }
   connection_.reset();
 }

@@ -137,11 +137,19 @@ void TTCPServer::Deactivate() {
   try {
     StopPeerThreads();
   } catch (...) {
-    ReleaseImplicitThreadMgr();
+    EndThreadMgr();
     throw;
   }
-  ReleaseImplicitThreadMgr();
+  EndThreadMgr();
   active_ = false;
+}
+
+// A manager that keeps idle threads ends them with the server's stop.
+void TTCPServer::EndThreadMgr() {
+  if (std::shared_ptr<TThreadMgr> manager = ThreadMgr()) {
+    manager->TerminateThreads();
+  }
+  ReleaseImplicitThreadMgr();
 }
 
 void TTCPServer::StopListenerThreads() {

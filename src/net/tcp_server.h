@@ -121,6 +121,7 @@ class TTCPServer : public TNetComponent {
   void Deactivate();
   void StopListenerThreads();
   void StopPeerThreads();
+  void EndThreadMgr();
   void ReleaseImplicitThreadMgr();
   void AbortActivation();
 

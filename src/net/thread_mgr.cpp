@@ -39,6 +39,30 @@ bool TThreadMgr::IsManaged(const TNetThread* thread) const {
   return false;
 }
 
+std::unique_ptr<TNetThread> TThreadMgr::TakeManaged(TNetThread* thread) {
+  for (auto it = managed_threads_.begin(); it != managed_threads_.end(); ++it) {
+    if (it->get() == thread) {
+      std::unique_ptr<TNetThread> owned = std::move(*it);
+      managed_threads_.erase(it);
+      return owned;
+    }
+  }
+  return nullptr;
+}
+
+void TThreadMgr::FreeReturned(std::unique_ptr<TNetThread> thread) {
+  TNetThread* raw = thread.get();
+  if (raw->IsCurrentThread()) {
+    TNetThread::FreeOnTerminate(std::move(thread));
+    raw->Terminate();
+    return;
+  }
+  if (!raw->Suspended()) {
+    raw->TerminateAndWaitFor();
+  }
+  thread.reset();
+}
+
 TNetThread* TThreadMgrDefault::AcquireThread() {
   std::unique_ptr<TNetThread> thread = MakeThread();
   TNetThread* result = thread.get();
@@ -51,26 +75,11 @@ void TThreadMgrDefault::ReturnThread(TNetThread* thread) {
   std::unique_ptr<TNetThread> owned;
   {
     std::lock_guard<std::mutex> guard(managed_lock_);
-    for (auto it = managed_threads_.begin(); it != managed_threads_.end(); ++it) {
-      if (it->get() == thread) {
-        owned = std::move(*it);
-        managed_threads_.erase(it);
-        break;
-      }
-    }
+    owned = TakeManaged(thread);
   }
-  if (!owned) {
-    return;
+  if (owned) {
+    FreeReturned(std::move(owned));
   }
-  if (thread->IsCurrentThread()) {
-    TNetThread::FreeOnTerminate(std::move(owned));
-    thread->Terminate();
-    return;
-  }
-  if (!thread->Suspended()) {
-    thread->TerminateAndWaitFor();
-  }
-  owned.reset();
 }
 
 }  // namespace quenby

@@ -42,6 +42,14 @@ class TThreadMgr {
   bool IsManaged(const TNetThread* thread) const;
 
  protected:
+  /// Removes the thread from ManagedThreads and hands it over; null when it is not listed.
+  /// Called with managed_lock_ held.
+  std::unique_ptr<TNetThread> TakeManaged(TNetThread* thread);
+  /// Frees a thread taken back: from the thread itself, it frees itself when its body ends;
+  /// from another thread, a running thread is terminated and waited for, a suspended one
+  /// is freed without running on.
+  static void FreeReturned(std::unique_ptr<TNetThread> thread);
+
   mutable std::mutex managed_lock_;  // guards managed_threads_ (ManagedThreads)
   std::vector<std::unique_ptr<TNetThread>> managed_threads_;
 };
