@@ -173,16 +173,18 @@ for server in nginx lighttpd quenby; do
   sleep 2  # lets the server take in the last heads before its memory is read
   row "$server" rss_1000_held_mib "$(awk -v k="$(rss_kib)" 'BEGIN { printf "%.1f", k / 1024 }')"
   row "$server" held_connections "$held"
+  started_ns="$(date +%s%N)"
+  stop_server  # with the 1000 connections still open
+  row "$server" stop_1000_held_ms "$((($(date +%s%N) - started_ns) / 1000000))"
   hold_in="${HOLD[1]}"
   exec {hold_in}>&-
   wait "$HOLD_PID" 2>/dev/null || true
-  stop_server
 done
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "-" }'; }
 echo
 printf '%-32s %10s %10s %10s %14s\n' figure nginx lighttpd quenby quenby/nginx
-for name in small_req_per_s small_p99_ms big_file_mb_per_s rss_1000_held_mib; do
+for name in small_req_per_s small_p99_ms big_file_mb_per_s rss_1000_held_mib stop_1000_held_ms; do
   printf '%-32s %10s %10s %10s %14s\n' "$name" "${figure[nginx,$name]}" \
     "${figure[lighttpd,$name]}" "${figure[quenby,$name]}" \
     "$(ratio "${figure[quenby,$name]}" "${figure[nginx,$name]}")"

@@ -72,10 +72,12 @@ std::shared_ptr<const THandlerSettings> TRequestHandler::Settings() const {
 void TRequestHandler::HTTPServerCommandGet(TPeerThread& AThread, THTTPRequestInfo& ARequestInfo,
                                            THTTPResponseInfo& AResponseInfo) {
   const std::shared_ptr<const THandlerSettings> settings = Settings();
-  const TPeerAddress peer = PeerAddress(AThread);
-  WriteActivity(Format("Command %s %s received from %s:%d", ARequestInfo.Method.c_str(),
-                       ARequestInfo.Path.c_str(), peer.IP.c_str(), peer.Port),
-                settings->EnableLog, settings->LogFileName);
+  if (settings->EnableLog) {  // no formatting work when nothing is written
+    const TPeerAddress peer = PeerAddress(AThread);
+    AppendLogEntry(Format("Command %s %s received from %s:%d", ARequestInfo.Method.c_str(),
+                          ARequestInfo.Path.c_str(), peer.IP.c_str(), peer.Port),
+                   settings->LogFileName);
+  }
   const TRouteResult route =
       RouteRequest(ARequestInfo.Path, settings->Root, settings->Index, settings->AliasLines);
   if (!route.ModulePath.empty()) {
@@ -128,11 +130,13 @@ void TRequestHandler::SendFile(const THandlerSettings& settings, const std::stri
   // header has gone out can only end the connection.
   const std::int64_t size = FileSize(file_path);
   const auto sent = server_.SendFileReply(thread, response, file_path);
-  const TPeerAddress peer = PeerAddress(thread);
-  WriteActivity(Format("Serving file %s (%lld bytes / %lld bytes sent) to %s:%d", file_path.c_str(),
-                       static_cast<long long>(sent), static_cast<long long>(size), peer.IP.c_str(),
-                       peer.Port),
-                settings.EnableLog, settings.LogFileName);
+  if (settings.EnableLog) {
+    const TPeerAddress peer = PeerAddress(thread);
+    AppendLogEntry(Format("Serving file %s (%lld bytes / %lld bytes sent) to %s:%d",
+                          file_path.c_str(), static_cast<long long>(sent),
+                          static_cast<long long>(size), peer.IP.c_str(), peer.Port),
+                   settings.LogFileName);
+  }
 }
 
 std::string TRequestHandler::FileContentType(const std::string& file_name) {

@@ -100,7 +100,9 @@ TGuardOutcome Guarded(Call call) {
   PrepareThread();
   sigjmp_buf jump_point;
   sigjmp_buf* const outer = t_jump_point;
-  if (sigsetjmp(jump_point, 1) != 0) {
+  // The signal mask is not saved: the handler runs with SA_NODEFER and an empty sa_mask, so
+  // the mask it jumps back with is the one of the call, and each call saves a system call.
+  if (sigsetjmp(jump_point, 0) != 0) {
     t_jump_point = outer;
     return TGuardOutcome::Faulted;
   }
