@@ -297,11 +297,9 @@ std::int64_t TCustomHTTPServer::SendFileReply(TPeerThread& thread, THTTPResponse
                                               const std::string& file_name) {
   if (response.ContentType.empty())
     response.ContentType = mime_types_->TypeForFile(file_name);
-  std::int64_t size = 0;
-  {
-    TFileStream file(file_name, TFileStream::Mode::Read);
-    size = file.Size();
-  }
+  // Kept open from measuring to sending, so the bytes sent are those of the file measured.
+  TFileStream file(file_name, TFileStream::Mode::Read);
+  const std::int64_t size = file.Size();
   if (CanAnnounceLength(size)) {
     response.SetContentLength(static_cast<std::int32_t>(size));
   } else {
@@ -310,7 +308,7 @@ std::int64_t TCustomHTTPServer::SendFileReply(TPeerThread& thread, THTTPResponse
   }
   TReplyBuffering buffering(*thread.Connection());
   response.SendHeader();
-  const std::int64_t written = thread.Connection()->WriteFileContents(file_name, false);
+  const std::int64_t written = thread.Connection()->WriteOpenFile(file);
   buffering.Finish();
   return written;
 }

@@ -274,6 +274,11 @@ int TSocketHandle::ReceiveData(void* buffer, int length, int flags) {
   return use ? SocketStack().SockRecv(socket, buffer, length, flags) : 0;
 }
 
+int TSocketHandle::SendFileData(int file, std::int64_t& offset, int length) {
+  QUENBY_USE_SOCKET(use, socket);
+  return use ? SocketStack().SockSendFile(socket, file, offset, length) : 0;
+}
+
 std::int64_t TSocketHandle::TransmitFile(const std::string& file_name) {
   QUENBY_USE_SOCKET(use, socket);
   return use ? SocketStack().TransmitFile(socket, file_name) : 0;

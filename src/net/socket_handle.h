@@ -81,6 +81,8 @@ class TSocketHandle {
   int ReceiveData(void* buffer, int length, int flags = 0);
   /// The stack's whole-file send on this socket; 0 on failure or when no socket is held.
   std::int64_t TransmitFile(const std::string& file_name);
+  /// One kernel file send (see TSocketStack::SockSendFile); 0 when no socket is held.
+  int SendFileData(int file, std::int64_t& offset, int length);
 
  private:
   friend class TSocketHandles;

@@ -280,6 +280,19 @@ void SetSocketLastError(int code) {
   t_last_error = code;
 }
 
+int TSocketStack::SockSendFile(TSocket socket, int file, std::int64_t& offset, int length) {
+  off_t position = static_cast<off_t>(offset);
+  ssize_t count;
+  do {
+    count = ::sendfile(socket, file, &position, static_cast<std::size_t>(length));
+  } while (count < 0 && errno == EINTR);
+  if (count < 0) {
+    return Fail();
+  }
+  offset = static_cast<std::int64_t>(position);
+  return static_cast<int>(count);
+}
+
 std::int64_t TSocketStack::TransmitFile(TSocket socket, const std::string& file_name) {
   const int file = ::open(file_name.c_str(), O_RDONLY | O_CLOEXEC);
   if (file < 0) {

@@ -124,6 +124,10 @@ class TSocketStack {
   /// Sends a whole file on a connected socket with the kernel's file transmission. Returns
   /// the file size on success, 0 on any failure. Never raises SIGPIPE.
   std::int64_t TransmitFile(TSocket socket, const std::string& file_name);
+  /// One kernel file send of up to `length` bytes of `file` from `offset`, which it
+  /// advances; the count sent, or SocketError with the last error set. The caller keeps
+  /// SIGPIPE off the thread (TSigPipeGuard).
+  int SockSendFile(TSocket socket, int file, std::int64_t& offset, int length);
 
  private:
   std::atomic<int> last_error_{0};

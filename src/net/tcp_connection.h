@@ -23,6 +23,8 @@ enum TMaxLineAction { maException, maSplit };
 constexpr int DefaultMaxLineLength = 16384;
 constexpr int DefaultRecvBufferSize = 32768;
 constexpr int DefaultSendBufferSize = 32768;
+/// Files at least this long are sent by the kernel where the connection allows it.
+constexpr std::int64_t NativeFileSendMinimum = 65536;
 /// Timeout argument meaning "use ReadTimeout".
 constexpr int TimeoutDefault = -1;
 /// Wait without limit.
@@ -120,6 +122,11 @@ class TTCPConnection : public TNetComponent {
                                std::int64_t byte_count = 0);
   /// Sends a file, returning its size. Raises EFileNotFound "File \"%s\" not found".
   virtual std::int64_t WriteFileContents(const std::string& file_name, bool allow_native = true);
+  /// Sends the whole of an open file from its start, after whatever is collected, and
+  /// returns its size. A file of NativeFileSendMinimum bytes or more on a plain socket
+  /// without intercept goes through the kernel's file send (the same bytes, no copies);
+  /// smaller ones are copied, so that they leave with a collected header in one piece.
+  std::int64_t WriteOpenFile(TFileStream& file);
   /// Writes the reply's wire form when it has content.
   void WriteReply(const TRFCReply& reply);
 
@@ -146,6 +153,12 @@ class TTCPConnection : public TNetComponent {
   std::string SplitLine(std::size_t length);
   int ReceiveOnce();
   void SendAll(const char* bytes, std::size_t length);
+  // After one send of `sent` bytes: notes a closed peer, raises on a failure (dropping the
+  // socket on a reset or abort), else reports the work.
+  void CheckSent(int sent);
+  // The socket a file may be sent on by the kernel, or null.
+  TSocketHandle* NativeSendBinding() const;
+  void SendFileAll(TSocketHandle& binding, int file, std::int64_t size);
   int CaptureLinesTo(const std::function<void(const std::string&)>& add,
                      const std::string& terminator_line, bool dot_unstuff);
 

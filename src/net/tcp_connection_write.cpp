@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "net/sigpipe_guard.h"
 #include "net/tcp_connection.h"
 #include "util/scope_guard.h"
 #include "util/text.h"
@@ -27,11 +28,15 @@ void TTCPConnection::WriteBytes(const void* buffer, std::int64_t length, bool wr
     }
     return;
   }
-  std::string bytes(static_cast<const char*>(buffer), static_cast<std::size_t>(length));
+  const char* bytes = static_cast<const char*>(buffer);
   if (auto intercept = Intercept()) {
-    intercept->Send(bytes);
+    // Only an intercept may see (and change) the bytes: copied for it alone.
+    std::string seen(bytes, static_cast<std::size_t>(length));
+    intercept->Send(seen);
+    SendAll(seen.data(), seen.size());
+    return;
   }
-  SendAll(bytes.data(), bytes.size());
+  SendAll(bytes, static_cast<std::size_t>(length));
 }
 
 void TTCPConnection::SendAll(const char* bytes, std::size_t length) {
@@ -40,21 +45,25 @@ void TTCPConnection::SendAll(const char* bytes, std::size_t length) {
   while (position < length) {
     const int chunk = static_cast<int>(std::min(length - position, MaxSendChunk));
     const int sent = io_handler_ != nullptr ? io_handler_->HandlerSend(bytes + position, chunk) : 0;
-    peer_closed_ = sent == 0;
-    if (!CanSend()) {
-      CheckPeerClosed(true, true);
-    }
-    if (sent == SocketError) {
-      TSocketStack& stack = SocketStack();
-      if (stack.CheckSocketResult(sent, {SockErrShutdown, SockErrConnAborted, SockErrConnReset})) {
-        const int code = stack.SockLastError();
-        DropSocket();
-        stack.ReportSocketError(code);
-      }
-    }
-    DoWork(wmWrite, sent);
+    CheckSent(sent);
     position += static_cast<std::size_t>(sent);
   }
+}
+
+void TTCPConnection::CheckSent(int sent) {
+  peer_closed_ = sent == 0;
+  if (!CanSend()) {
+    CheckPeerClosed(true, true);
+  }
+  if (sent == SocketError) {
+    TSocketStack& stack = SocketStack();
+    if (stack.CheckSocketResult(sent, {SockErrShutdown, SockErrConnAborted, SockErrConnReset})) {
+      const int code = stack.SockLastError();
+      DropSocket();
+      stack.ReportSocketError(code);
+    }
+  }
+  DoWork(wmWrite, sent);
 }
 
 void TTCPConnection::WriteText(const std::string& text) {
@@ -86,7 +95,10 @@ void TTCPConnection::WriteFromStream(TStream& stream, bool from_start, bool leng
   }
   BeginWork(wmWrite, end - stream.Position());
   auto write_chunks = [&] {
-    std::string scratch(static_cast<std::size_t>(std::max(SendBufferSize, 1)), '\0');
+    // No larger than what is left: a small file does not pay for a whole send buffer.
+    const std::int64_t piece = std::min<std::int64_t>(
+        std::max(SendBufferSize, 1), std::max<std::int64_t>(end - stream.Position(), 1));
+    std::string scratch(static_cast<std::size_t>(piece), '\0');
     for (;;) {
       const std::int64_t chunk = std::min<std::int64_t>(end - stream.Position(),
                                                         static_cast<std::int64_t>(scratch.size()));
@@ -103,22 +115,59 @@ void TTCPConnection::WriteFromStream(TStream& stream, bool from_start, bool leng
   Finally(write_chunks, [this] { EndWork(wmWrite); });
 }
 
+TSocketHandle* TTCPConnection::NativeSendBinding() const {
+  if (Intercept() || socket_handler_ == nullptr || !socket_handler_->NativeSendAllowed()) {
+    return nullptr;
+  }
+  return socket_handler_->SocketBinding();
+}
+
 std::int64_t TTCPConnection::WriteFileContents(const std::string& file_name, bool allow_native) {
   struct stat info {};
   if (::stat(file_name.c_str(), &info) != 0) {
     throw EFileNotFound(Format(RSFileNotFound, file_name.c_str()));
   }
-  if (allow_native && !Intercept() && socket_handler_ != nullptr &&
-      socket_handler_->NativeSendAllowed() && socket_handler_->SocketBinding() != nullptr) {
+  if (TSocketHandle* binding = allow_native ? NativeSendBinding() : nullptr) {
     // Whatever is still collected must reach the peer before the file does.
     if (write_buffer_) {
       FlushWriteBuffering(-1);
     }
-    return socket_handler_->SocketBinding()->TransmitFile(file_name);
+    return binding->TransmitFile(file_name);
   }
   TFileStream file(file_name, TFileStream::Mode::Read);
   WriteFromStream(file, true, false, 0);
   return file.Size();
+}
+
+std::int64_t TTCPConnection::WriteOpenFile(TFileStream& file) {
+  const std::int64_t size = file.Size();
+  TSocketHandle* binding = NativeSendBinding();
+  if (binding == nullptr || size < NativeFileSendMinimum) {
+    WriteFromStream(file, true, false, size);
+    return size;
+  }
+  FlushWriteBuffering(-1);
+  if (!CanSend()) {
+    CheckPeerClosed(true, true);
+    throw ENotConnected(RSNotConnected);
+  }
+  BeginWork(wmWrite, size);
+  Finally([&] { SendFileAll(*binding, file.Handle(), size); }, [this] { EndWork(wmWrite); });
+  return size;
+}
+
+void TTCPConnection::SendFileAll(TSocketHandle& binding, int file, std::int64_t size) {
+  constexpr std::int64_t MaxSendChunk = 0x7FFFF000;  // what one kernel call sends at most
+  TSigPipeGuard no_sigpipe;  // the kernel's file send has no flag against SIGPIPE
+  std::int64_t offset = 0;
+  while (offset < size) {
+    const int chunk = static_cast<int>(std::min(size - offset, MaxSendChunk));
+    const int sent = binding.SendFileData(file, offset, chunk);
+    CheckSent(sent);
+    if (sent == 0) {
+      throw ENoDataToRead(RSNoDataToRead);  // the file ended before its announced size
+    }
+  }
 }
 
 void TTCPConnection::WriteReply(const TRFCReply& reply) {

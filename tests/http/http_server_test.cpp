@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <filesystem>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -259,6 +260,56 @@ TEST_F(HTTPServerTest, HandlerWrittenHeaderAndFileReplies) {
   EXPECT_NE(std::find(plain.Headers.begin(), plain.Headers.end(), "Content-Type: text/html"),
             plain.Headers.end());
   EXPECT_EQ(seen.Items(), (std::vector<std::string>{"10", "10"}));
+}
+
+// Files from NativeFileSendMinimum bytes on go out through the kernel's file send, smaller
+// ones are copied behind the header: both must arrive whole, byte for byte, after their header.
+TEST_F(HTTPServerTest, FilesOnBothSidesOfTheKernelSendLimitArriveExactly) {
+  test::TempDir dir;
+  std::string content;
+  for (std::int64_t i = 0; i < 3 * NativeFileSendMinimum + 7; ++i)
+    content += static_cast<char>((i * 131 + i / 251) % 256);
+  const std::vector<std::size_t> sizes = {0, 1, NativeFileSendMinimum - 1, NativeFileSendMinimum,
+                                          content.size()};
+  for (std::size_t size : sizes)
+    dir.Write("f" + std::to_string(size), std::string_view(content).substr(0, size));
+  Server().OnCommandGet = [&](TPeerThread& thread, THTTPRequestInfo& request,
+                              THTTPResponseInfo& response) {
+    Server().SendFileReply(thread, response, dir.Path() + request.Path);
+  };
+  server_.Start();
+  for (std::size_t size : sizes) {
+    const auto reply =
+        SplitReply(server_.Exchange("GET /f" + std::to_string(size) + " HTTP/1.0\r\n\r\n"));
+    EXPECT_EQ(reply.StatusLine, "HTTP/1.1 200 OK");
+    EXPECT_NE(std::find(reply.Headers.begin(), reply.Headers.end(),
+                        "Content-Length: " + std::to_string(size)),
+              reply.Headers.end());
+    EXPECT_TRUE(reply.Body == content.substr(0, size)) << "file of " << size << " bytes";
+  }
+}
+
+// A client that leaves in the middle of a large file ends its connection only, at once.
+TEST_F(HTTPServerTest, AClientLeavingDuringALargeFileLeavesTheServerServing) {
+  test::TempDir dir;
+  const std::string big = dir.Write("big.bin", "");
+  std::filesystem::resize_file(big, std::uintmax_t{256} << 20);  // sparse: no disk, no memory
+  const std::string small = dir.Write("small.txt", "small");
+  Server().OnCommandGet = [&](TPeerThread& thread, THTTPRequestInfo& request,
+                              THTTPResponseInfo& response) {
+    Server().SendFileReply(thread, response, request.Path == "/big" ? big : small);
+  };
+  server_.Start();
+  {
+    TLoopbackClient client(server_.Port());
+    client.Send("GET /big HTTP/1.0\r\n\r\n");
+    EXPECT_EQ(client.ReceiveLine(), "HTTP/1.1 200 OK\r\n");
+    client.Reset();
+  }
+  // A reset ends the connection quietly; a send that went on to the end would take far longer.
+  EXPECT_TRUE(test::WaitUntil([this] { return Server().PeerThreadCount() == 0; }));
+  EXPECT_EQ(server_.Exceptions().size(), 0u);
+  EXPECT_EQ(SplitReply(server_.Exchange("GET /small HTTP/1.0\r\n\r\n")).Body, "small");
 }
 
 TEST_F(HTTPServerTest, MissingFileRaisesBeforeAnythingIsWritten) {
