@@ -168,7 +168,6 @@ class TTCPConnection : public TNetComponent {
   std::shared_ptr<TConnectionIntercept> intercept_;
   mutable std::mutex handler_lock_;  // guards handler and intercept against DropSocket
   TManagedBuffer receive_buffer_;
-  TSimpleBuffer receive_scratch_;
   std::unique_ptr<TSimpleBuffer> write_buffer_;
   int write_threshold_ = -1;
   std::atomic<bool> peer_closed_{false};
