@@ -9,6 +9,7 @@
 #include "http/status_text.h"
 #include "net/net_exceptions.h"
 #include "net/socket_stack.h"
+#include "util/scope_guard.h"
 #include "util/text.h"
 
 namespace quenby {
@@ -267,11 +268,16 @@ void TCustomHTTPServer::AnswerRequest(TPeerThread& thread, THTTPRequestInfo& req
       response.ReleaseBodyStream();
     }
   }
-  TReplyBuffering buffering(*response.ClientConnection);
+  TTCPConnection& connection = *response.ClientConnection;
+  TReplyBuffering buffering(connection);
   if (!response.HeaderSent)
     response.SendHeader();
   if (!response.BodyText.empty() || response.BodyStream() != nullptr)
     response.SendBody();
+  // The last bytes of a reply that the close ends wait for the close, so that they travel
+  // in one segment with it: a client reading to the close (a module's reply) wakes once.
+  TScopeGuard send_at_once([&connection] { connection.SetMoreFollows(false); });
+  connection.SetMoreFollows(response.CloseAfterReply());
   buffering.Finish();
 }
 

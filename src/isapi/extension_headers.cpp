@@ -8,6 +8,7 @@
 #include "http/http_response_info.h"
 #include "http/status_text.h"
 #include "isapi/ecb.h"
+#include "net/tcp_connection.h"
 
 namespace quenby {
 namespace {
@@ -91,11 +92,19 @@ bool SendExtensionHeader(TECB& block, std::string_view module_status) {
   reply.BodyText.clear();
   reply.SetCloseAfterReply(true);
   bool sent = true;
+  // The body follows when the module returns: the head waits for it, so that both leave in
+  // one segment instead of two (a module that holds its request pending delays its head by
+  // at most the transport's 200 ms).
+  TTCPConnection* connection = reply.ClientConnection;
+  if (connection != nullptr)
+    connection->SetMoreFollows(true);
   try {
     reply.SendHeader(module_status);
   } catch (...) {
     sent = false;
   }
+  if (connection != nullptr)
+    connection->SetMoreFollows(false);
   reply.BodyText = std::move(collected) + reply.BodyText;
   return sent;
 }

@@ -46,7 +46,7 @@ TISAPIRunner::~TISAPIRunner() {
   std::lock_guard<std::recursive_mutex> guard(CacheLock);
   destroying_ = true;
   for (TCachedModule& module : ModuleCache)
-    dlclose(module.Handle);
+    dlclose(module.Entry.Handle);
   ModuleCache.clear();
   // Blocks left by faulted runs go only after their modules: nothing can reach them now.
   faulted_blocks_.clear();
@@ -79,30 +79,35 @@ std::size_t TISAPIRunner::ModuleCount() const {
   return ModuleCache.size();
 }
 
-void* TISAPIRunner::AcquireModule(const std::string& module_path, const std::string& key,
-                                  bool drop_module_after_use, THTTPRequestInfo& request,
-                                  THTTPResponseInfo& response) {
+TISAPIRunner::TModuleEntry TISAPIRunner::AcquireModule(const std::string& module_path,
+                                                       const std::string& key,
+                                                       bool drop_module_after_use,
+                                                       THTTPRequestInfo& request,
+                                                       THTTPResponseInfo& response) {
   std::lock_guard<std::recursive_mutex> guard(CacheLock);
   const auto cached = FindModule(key);
   if (cached != ModuleCache.end()) {
-    void* handle = cached->Handle;
+    const TModuleEntry entry = cached->Entry;
     if (drop_module_after_use)  // the run takes over the cache's load reference
       ModuleCache.erase(cached);
-    return handle;
+    return entry;
   }
   void* handle = dlopen(module_path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle == nullptr) {
     response.SetStatusCode(StatusNotFound);
     response.StatusText = "<H1>" + module_path + " not found</H1>";
     DoModuleNotFound(request, response);
-    return nullptr;
+    return {};
   }
+  // A loaded image does not change, so its entry points are looked up once.
+  const TModuleEntry entry{handle, Resolve<PFN_GETEXTENSIONVERSION>(handle, "GetExtensionVersion"),
+                           Resolve<PFN_HTTPEXTENSIONPROC>(handle, "HttpExtensionProc")};
   if (!drop_module_after_use) {
-    ModuleCache.push_back({key, handle});
+    ModuleCache.push_back({key, entry});
     if (OnModuleLoad)
       OnModuleLoad(*this, module_path);
   }
-  return handle;
+  return entry;
 }
 
 void TISAPIRunner::RunExtension(const std::string& module_path, TPeerThread* thread,
@@ -113,15 +118,16 @@ void TISAPIRunner::RunExtension(const std::string& module_path, TPeerThread* thr
     return;
   DoBeforeExecute();
   const std::string key = ModuleCacheKey(module_path);
-  void* handle = AcquireModule(module_path, key, drop_module_after_use, *request, *response);
-  if (handle == nullptr)
+  const TModuleEntry module =
+      AcquireModule(module_path, key, drop_module_after_use, *request, *response);
+  if (module.Handle == nullptr)
     return;
 
   const bool client_written =
-      CallModule(handle, module_path, *thread, *request, *response, directory, path_info);
+      CallModule(module, module_path, *thread, *request, *response, directory, path_info);
   if (drop_module_after_use) {
     UnloadModule(key);
-    dlclose(handle);  // the reference this run held; nothing else will give it back
+    dlclose(module.Handle);  // the reference this run held; nothing else will give it back
   }
 
   // A failed run that sent nothing yet gets the engine's ordinary reply for its status.
@@ -130,11 +136,12 @@ void TISAPIRunner::RunExtension(const std::string& module_path, TPeerThread* thr
   DoAfterExecute();
 }
 
-bool TISAPIRunner::CallModule(void* handle, const std::string& module_path, TPeerThread& thread,
-                              THTTPRequestInfo& request, THTTPResponseInfo& response,
-                              const std::string& directory, const std::string& path_info) {
-  const auto version = Resolve<PFN_GETEXTENSIONVERSION>(handle, "GetExtensionVersion");
-  const auto proc = Resolve<PFN_HTTPEXTENSIONPROC>(handle, "HttpExtensionProc");
+bool TISAPIRunner::CallModule(const TModuleEntry& module, const std::string& module_path,
+                              TPeerThread& thread, THTTPRequestInfo& request,
+                              THTTPResponseInfo& response, const std::string& directory,
+                              const std::string& path_info) {
+  const PFN_GETEXTENSIONVERSION version = module.Version;
+  const PFN_HTTPEXTENSIONPROC proc = module.Proc;
   if (version == nullptr || proc == nullptr) {
     response.SetStatusCode(StatusInternalServerError);
     response.BodyText = version == nullptr ? NoVersionProc : NoExtensionProc;
@@ -193,7 +200,7 @@ bool TISAPIRunner::UnloadModule(const std::string& key) {
   const auto cached = FindModule(key);
   if (cached == ModuleCache.end())
     return false;
-  dlclose(cached->Handle);
+  dlclose(cached->Entry.Handle);
   ModuleCache.erase(cached);
   return true;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <quenby/isapi.h>
+
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -89,18 +91,24 @@ class TISAPIRunner {
   virtual void DoModuleNotFound(THTTPRequestInfo& request, THTTPResponseInfo& response);
 
  private:
+  /// A loaded module and its entry points, looked up once at load (null when missing).
+  struct TModuleEntry {
+    void* Handle = nullptr;
+    PFN_GETEXTENSIONVERSION Version = nullptr;
+    PFN_HTTPEXTENSIONPROC Proc = nullptr;
+  };
   struct TCachedModule {
     std::string Key;
-    void* Handle = nullptr;
+    TModuleEntry Entry;
   };
 
-  /// Finds or loads the module under CacheLock; null when it cannot be loaded.
-  void* AcquireModule(const std::string& module_path, const std::string& key,
-                      bool drop_module_after_use, THTTPRequestInfo& request,
-                      THTTPResponseInfo& response);
-  /// Resolves the entry points, asks the version and runs the module. True when anything
-  /// reached the client during the run (a header block or a file).
-  bool CallModule(void* handle, const std::string& module_path, TPeerThread& thread,
+  /// Finds or loads the module under CacheLock; a null Handle when it cannot be loaded.
+  TModuleEntry AcquireModule(const std::string& module_path, const std::string& key,
+                             bool drop_module_after_use, THTTPRequestInfo& request,
+                             THTTPResponseInfo& response);
+  /// Asks the version and runs the module. True when anything reached the client during
+  /// the run (a header block or a file).
+  bool CallModule(const TModuleEntry& module, const std::string& module_path, TPeerThread& thread,
                   THTTPRequestInfo& request, THTTPResponseInfo& response,
                   const std::string& directory, const std::string& path_info);
   /// A module faulted inside its call: 500, its output dropped, the block kept (never

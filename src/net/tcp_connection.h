@@ -138,6 +138,10 @@ class TTCPConnection : public TNetComponent {
   void EndWriteBuffering();
   void DiscardWriteBuffering();
   bool WriteBuffering() const { return write_buffer_ != nullptr; }
+  /// Marks the following writes as the start of a reply whose rest follows soon: on a plain
+  /// socket the kernel may hold their last partial segment back (200 ms at most) to send it
+  /// with what follows, or with the close. Only the timing changes, never the bytes.
+  void SetMoreFollows(bool value) { more_follows_ = value; }
 
   // --- closing ---
   /// Orderly close: status and OnDisconnected when it was connected; frees an owned handler.
@@ -156,6 +160,7 @@ class TTCPConnection : public TNetComponent {
   // After one send of `sent` bytes: notes a closed peer, raises on a failure (dropping the
   // socket on a reset or abort), else reports the work.
   void CheckSent(int sent);
+  int SendOnce(const char* bytes, int length);
   // The socket a file may be sent on by the kernel, or null.
   TSocketHandle* NativeSendBinding() const;
   void SendFileAll(TSocketHandle& binding, int file, std::int64_t size);
@@ -168,6 +173,7 @@ class TTCPConnection : public TNetComponent {
   std::shared_ptr<TConnectionIntercept> intercept_;
   mutable std::mutex handler_lock_;  // guards handler and intercept against DropSocket
   TManagedBuffer receive_buffer_;
+  std::atomic<bool> more_follows_{false};
   std::unique_ptr<TSimpleBuffer> write_buffer_;
   int write_threshold_ = -1;
   std::atomic<bool> peer_closed_{false};

@@ -1,4 +1,5 @@
 // Connection writing: direct sends, write buffering, streams and files.
+#include <sys/socket.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -44,10 +45,22 @@ void TTCPConnection::SendAll(const char* bytes, std::size_t length) {
   std::size_t position = 0;
   while (position < length) {
     const int chunk = static_cast<int>(std::min(length - position, MaxSendChunk));
-    const int sent = io_handler_ != nullptr ? io_handler_->HandlerSend(bytes + position, chunk) : 0;
+    const int sent = SendOnce(bytes + position, chunk);
     CheckSent(sent);
     position += static_cast<std::size_t>(sent);
   }
+}
+
+int TTCPConnection::SendOnce(const char* bytes, int length) {
+  if (io_handler_ == nullptr) {
+    return 0;
+  }
+  if (more_follows_) {
+    if (TSocketHandle* binding = NativeSendBinding()) {
+      return binding->SendData(bytes, length, MSG_MORE);
+    }
+  }
+  return io_handler_->HandlerSend(bytes, length);
 }
 
 void TTCPConnection::CheckSent(int sent) {

@@ -205,6 +205,18 @@ TEST_F(TCPConnectionTest, WriteBufferingHoldsUntilFlushOrThreshold) {
   EXPECT_FALSE(conn_.WriteBuffering());
 }
 
+// Bytes marked as followed by more are held back only for a while: they arrive without a
+// later write, and whole, in order, with the writes that do follow.
+TEST_F(TCPConnectionTest, WritesMarkedMoreFollowsArriveWholeWithOrWithoutWhatFollows) {
+  conn_.SetMoreFollows(true);
+  conn_.WriteText("head|");
+  EXPECT_EQ(client_.Receive(5), "head|");  // nothing follows: the transport lets it go
+  conn_.WriteText("second|");
+  conn_.SetMoreFollows(false);
+  conn_.WriteText("body");
+  EXPECT_EQ(client_.Receive(11), "second|body");
+}
+
 TEST_F(TCPConnectionTest, FilesGoOutNativelyOrStreamedAndMissingFilesAreNamed) {
   char name[] = "/tmp/quenby_net_file_XXXXXX";
   const int fd = ::mkstemp(name);
