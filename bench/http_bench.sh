@@ -117,8 +117,10 @@ start_server() {
   exit 1
 }
 
+# SIGTERM: an immediate stop for all three (lighttpd takes SIGINT as a graceful stop that
+# waits for its open connections).
 stop_server() {
-  kill -INT "$server_pid" 2>/dev/null || true
+  kill -TERM "$server_pid" 2>/dev/null || true
   wait "$server_pid" 2>/dev/null || true
   server_pid=""
 }
