@@ -19,11 +19,31 @@ constexpr unsigned LogFileMode = 0666;  // narrowed by the process's umask
   RaiseLastOSError(Format("Unable to %s log file %s", what, file_name.c_str()));
 }
 
+constexpr unsigned char FirstPrintable = 0x20;
+constexpr unsigned char Delete = 0x7F;
+
+// A client chooses much of what is logged (the request path, say): a line break in it would
+// let it write entries of its own. Control bytes are therefore written as "%0D" and the like,
+// so that every entry is exactly its two lines.
+void AppendEscaped(std::string& entry, std::string_view text) {
+  static constexpr char Hex[] = "0123456789ABCDEF";
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= FirstPrintable && byte != Delete) {
+      entry += c;
+      continue;
+    }
+    entry += '%';
+    entry += Hex[byte >> 4];
+    entry += Hex[byte & 0x0F];
+  }
+}
+
 std::string BuildEntry(std::string_view text, TDateTime stamp) {
   std::string entry = FormatStamp(stamp);
   entry += LogStampSeparator;
   entry += LogLineEnd;
-  entry += text;
+  AppendEscaped(entry, text);
   entry += LogLineEnd;
   return entry;
 }

@@ -143,15 +143,25 @@ TEST_F(HeadlessTest, WritesTheExactActivityLines) {
   ASSERT_GT(port, 0) << quenby.Err();
   int client_port = 0;
   EXPECT_EQ(BodyOf(test::Exchange(port, Get("/a.txt"), &client_port)), "hello");
+  // A path that decodes to line breaks and a stamp line cannot forge an entry of its own.
+  int forger_port = 0;
+  EXPECT_THAT(
+      test::Exchange(port, Get("/x%0d%0a2030-01-01%2000:00:00%20------------%20%0d%0aForged"),
+                     &forger_port),
+      StartsWith("HTTP/1.1 404"));
   EXPECT_EQ(quenby.Stop(), 0);
 
   const std::string peer = "127.0.0.1:" + std::to_string(client_port);
+  const std::string forger = "127.0.0.1:" + std::to_string(forger_port);
   const std::vector<std::string> out = quenby.OutLines();
   ASSERT_EQ(out.size(), 3u) << quenby.Err();
   EXPECT_THAT(test::LogEntryTexts(dir_.Read("quenby.log")),
               ElementsAre(out[0], "Command GET /a.txt received from " + peer,
                           "Serving file " + dir_.FilePath("site/a.txt") +
                               " (5 bytes / 5 bytes sent) to " + peer,
+                          "Command GET /x%0D%0A2030-01-01 00:00:00 ------------ %0D%0AForged "
+                          "received from " +
+                              forger,
                           AllOf(StartsWith("Stopped at:"), out[2])));
 }
 

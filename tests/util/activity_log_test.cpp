@@ -30,18 +30,20 @@ std::size_t OpenDescriptorCount() {
   return static_cast<std::size_t>(std::distance(begin(fds), end(fds)));
 }
 
-TEST(ActivityLog, EntryIsStampSeparatorThenTextAppendedAtTheEnd) {
+// Control bytes are escaped, so that a text can never forge lines or entries of its own.
+TEST(ActivityLog, EntryIsStampSeparatorThenEscapedTextAppendedAtTheEnd) {
   test::TempDir dir;
   const std::string log = dir.Write("quenby.log", "earlier entry\r\n");
   const TDateTime stamp = EncodeDateTime(2007, 3, 3, 8, 5, 9);
   AppendLogEntry("Command GET /index.htm received from 10.0.0.7:1041", log, stamp);
-  AppendLogEntry("two\r\nlines", log, stamp);
+  AppendLogEntry(std::string("two\r\nlines, a tab\t, a NUL ") + '\0' + "\x7f\x1b end%0A", log,
+                 stamp);
   EXPECT_EQ(dir.Read("quenby.log"),
             "earlier entry\r\n"
             "2007-03-03 08:05:09 ------------ \r\n"
             "Command GET /index.htm received from 10.0.0.7:1041\r\n"
             "2007-03-03 08:05:09 ------------ \r\n"
-            "two\r\nlines\r\n");
+            "two%0D%0Alines, a tab%09, a NUL %00%7F%1B end%0A\r\n");
 
   const std::string before = FormatStamp(Now());
   AppendLogEntry("now", dir.FilePath("new.log"));
