@@ -1,9 +1,28 @@
 #include "net/listener_thread.h"
 
+#include <cerrno>
+
 #include "net/peer_thread.h"
 #include "net/tcp_server.h"
+#include "util/exception.h"
 
 namespace quenby {
+namespace {
+
+// Failures that end when other connections close, not by retrying at once.
+bool IsResourceExhaustion(const std::exception& e) {
+  if (const auto* socket_error = dynamic_cast<const ESocketError*>(&e)) {
+    const int code = socket_error->LastError();
+    return code == SockErrTooManyFiles || code == SockErrNoBufferSpace;
+  }
+  if (const auto* io_error = dynamic_cast<const EInOutError*>(&e)) {
+    const int code = io_error->ErrorCode();
+    return code == EAGAIN || code == EMFILE || code == ENFILE || code == ENOMEM;
+  }
+  return false;
+}
+
+}  // namespace
 
 TListenerThread::TListenerThread(TTCPServer* server, TSocketHandle* binding)
     : server_(server), binding_(binding) {}
@@ -52,15 +71,27 @@ void TListenerThread::RunOnce() {
       server_->AddPeerThread(peer);
       listed = true;
       peer->Start();
+      exhausted_ = false;
       return;
     }
   } catch (const std::exception& e) {
     if (peer != nullptr) {
       if (listed)
         server_->LeavePeerThreads(peer);
-      manager->ReturnThread(peer);
+      manager->ReturnThread(peer);  // never started: freed with its connection, which closes
     }
+    ReportFailure(e);
+  }
+}
+
+void TListenerThread::ReportFailure(const std::exception& e) {
+  const bool exhausted = IsResourceExhaustion(e);
+  if (!exhausted || !exhausted_) {
     server_->ReportListenException(*this, e);
+  }
+  exhausted_ = exhausted;
+  if (exhausted) {
+    SleepUnlessStopped(AcceptBackoffTime);
   }
 }
 

@@ -26,10 +26,12 @@ constexpr int LocalHostNameLength = 250;
 /// Socket error codes the transport tests. Platform errors are translated to this numbering
 /// (10000 + the BSD errno meaning) so that codes and messages read the same everywhere.
 constexpr int SockErrInterrupted = 10004;
+constexpr int SockErrTooManyFiles = 10024;
 constexpr int SockErrNotSocket = 10038;
 constexpr int SockErrAddressInUse = 10048;
 constexpr int SockErrConnAborted = 10053;
 constexpr int SockErrConnReset = 10054;
+constexpr int SockErrNoBufferSpace = 10055;
 constexpr int SockErrShutdown = 10058;
 constexpr int SockErrHostNotFound = 11001;
 

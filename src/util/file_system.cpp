@@ -1,6 +1,7 @@
 #include "util/file_system.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -53,6 +54,21 @@ std::string ExecutablePath() {
   }
   buffer.resize(static_cast<std::size_t>(length));
   return buffer;
+}
+
+std::uint64_t RaiseOpenFileLimit() {
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0) {
+    return 0;
+  }
+  if (limit.rlim_cur < limit.rlim_max) {
+    rlimit raised = limit;
+    raised.rlim_cur = limit.rlim_max;
+    if (setrlimit(RLIMIT_NOFILE, &raised) == 0) {
+      limit = raised;
+    }
+  }
+  return static_cast<std::uint64_t>(limit.rlim_cur);
 }
 
 }  // namespace quenby

@@ -26,4 +26,8 @@ std::int64_t FileSize(const std::string& path);
 /// Full path of the running program. Raises EInOutError when it cannot be read.
 std::string ExecutablePath();
 
+/// Raises the process's soft limit of open descriptors to its hard limit (every connection
+/// holds one) and returns the soft limit now in force.
+std::uint64_t RaiseOpenFileLimit();
+
 }  // namespace quenby

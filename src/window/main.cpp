@@ -7,12 +7,16 @@
 #include "console/headless_runner.h"
 #include "console/server_console.h"
 #include "util/exception.h"
+#include "util/file_system.h"
 #include "window/window_runner.h"
 
 int main(int argc, char* argv[]) {
   using namespace quenby;
   // Before any thread exists, so that every thread inherits the blocked stop signals.
   TStopSignals stop_signals;
+  // Every connection holds a descriptor: the usual soft limit of 1024 would refuse clients
+  // long before memory or threads run out.
+  RaiseOpenFileLimit();
   const TCommandLineResult parsed = ParseCommandLine(argc, argv);
   if (!parsed.Ok()) {
     std::cerr << "quenby: " << parsed.Error << "\n" << Usage();

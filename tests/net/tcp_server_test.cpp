@@ -3,6 +3,13 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <condition_variable>
 #include <memory>
@@ -245,6 +252,71 @@ TEST_F(TCPServerTest, TwoHundredConcurrentEchoClients) {
   EXPECT_EQ(server_->PeerThreadCount(), Clients);
   clients.clear();
   EXPECT_TRUE(WaitUntil([&] { return server_->PeerThreadCount() == 0; }));
+}
+
+// Out of descriptors, the listener waits and tries again instead of spinning on the pending
+// connection, reports the burst once, and serves the waiting clients once descriptors free up.
+TEST_F(TCPServerTest, RunningOutOfDescriptorsBacksOffReportsOnceAndRecovers) {
+  UseEcho();
+  std::mutex lock;
+  std::vector<std::string> reports;
+  server_->OnListenException = [&](TListenerThread&, const std::exception& e) {
+    std::lock_guard<std::mutex> guard(lock);
+    reports.push_back(ExceptionClassName(e) + ": " + e.what());
+  };
+  server_->SetActive(true);
+  constexpr int Clients = 3;
+  std::vector<int> clients;
+  for (int i = 0; i < Clients; ++i) {
+    clients.push_back(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    const timeval wait{10, 0};  // a listener that never recovers fails the test, not hangs it
+    ::setsockopt(clients.back(), SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof(wait));
+  }
+
+  rlimit original{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &original), 0);
+  rlimit lowered = original;
+  lowered.rlim_cur = std::min<rlim_t>(original.rlim_cur, 256);
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &lowered), 0);
+  std::vector<int> fillers;
+  for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;)
+    fillers.push_back(fd);
+  ASSERT_EQ(errno, EMFILE);
+
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<std::uint16_t>(Port()));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  for (int client : clients)
+    ASSERT_EQ(::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+  ASSERT_TRUE(WaitUntil([&] {
+    std::lock_guard<std::mutex> guard(lock);
+    return !reports.empty();
+  }));
+  std::this_thread::sleep_for(300ms);  // several back-off rounds; a spinning listener reports on
+  {
+    std::lock_guard<std::mutex> guard(lock);
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_NE(reports[0].find("ESocketError"), std::string::npos) << reports[0];
+  }
+
+  for (int fd : fillers)
+    ::close(fd);
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &original), 0);
+  for (int i = 0; i < Clients; ++i) {
+    const std::string line = "client " + std::to_string(i) + "\r\n";
+    ASSERT_EQ(::send(clients[i], line.data(), line.size(), MSG_NOSIGNAL),
+              static_cast<ssize_t>(line.size()));
+    std::string reply;
+    char c = 0;
+    while (reply.find('\n') == std::string::npos && ::recv(clients[i], &c, 1, 0) == 1)
+      reply += c;
+    EXPECT_EQ(reply, "echo " + line);
+    ::close(clients[i]);
+  }
+  TLoopbackClient after(Port());
+  after.Send("after\r\n");
+  EXPECT_EQ(after.ReceiveLine(), "echo after\r\n");
 }
 
 TEST_F(TCPServerTest, TheServerCanListenAgainOnItsPortAfterServing) {

@@ -1,5 +1,6 @@
 #include "util/file_system.h"
 
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -67,6 +68,21 @@ TEST(FileSystem, ExecutablePathNamesThisProgram) {
   EXPECT_EQ(path.front(), '/');
   EXPECT_EQ(std::filesystem::path(path).filename(), "quenby_util_tests");
   EXPECT_TRUE(IsRegularFile(path));
+}
+
+TEST(FileSystem, TheOpenFileLimitIsRaisedToTheHardLimit) {
+  rlimit limit{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &limit), 0);
+  if (limit.rlim_max > 64) {
+    rlimit lowered = limit;
+    lowered.rlim_cur = 64;
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &lowered), 0);
+  }
+  EXPECT_EQ(RaiseOpenFileLimit(), limit.rlim_max);
+  rlimit now{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &now), 0);
+  EXPECT_EQ(now.rlim_cur, limit.rlim_max);
+  EXPECT_EQ(RaiseOpenFileLimit(), limit.rlim_max);  // already there: unchanged
 }
 
 }  // namespace
