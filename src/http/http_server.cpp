@@ -145,6 +145,7 @@ void TCustomHTTPServer::WaitForPeerThreadsToLeave() {
 
 bool TCustomHTTPServer::ExecuteHook(TPeerThread& thread) {
   TTCPConnection& connection = *thread.Connection();
+  connection.MaxReadWait = StallTimeOut;
   try {
     bool close = !KeepAlive;
     while (ServeRequest(thread, connection, close) && !close) {
@@ -166,6 +167,10 @@ bool TCustomHTTPServer::ExecuteHook(TPeerThread& thread) {
 }
 
 bool TCustomHTTPServer::ServeRequest(TPeerThread& thread, TTCPConnection& connection, bool& close) {
+  TScopeGuard head_read([&connection] { connection.ClearReadDeadline(); });
+  if (HeadTimeOut > 0)
+    connection.SetReadDeadline(std::chrono::steady_clock::now() +
+                               std::chrono::milliseconds(HeadTimeOut));
   const std::string line = connection.ReadLine();
   TRequestLine parts;
   if (!SplitRequestLine(line, parts))
@@ -195,6 +200,7 @@ bool TCustomHTTPServer::ServeRequest(TPeerThread& thread, TTCPConnection& connec
 void TCustomHTTPServer::ReadRequest(TPeerThread& thread, TTCPConnection& connection,
                                     THTTPRequestInfo& request, const std::string& target) {
   ReadHeaderLines(connection, request.Headers);
+  connection.ClearReadDeadline();  // the head is whole: the body is bounded by StallTimeOut
   request.ParseHeaders();
   ReadBody(thread, connection, request);
   SplitRequestTarget(request, target, ParseParams);

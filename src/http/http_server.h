@@ -19,6 +19,11 @@ namespace quenby {
 
 /// Port a new HTTP server binds when a binding names none.
 constexpr int DefaultHTTPPort = 80;
+/// ms within which a request's head (request line and header lines) must arrive whole.
+constexpr int DefaultHeadTimeOut = 60000;
+/// ms a client may leave one read of its request waiting (a stalled body, or a module's
+/// ReadClient), whatever else the read allows.
+constexpr int DefaultStallTimeOut = 60000;
 
 /// Answers a GET, POST or HEAD request by filling (or writing) the reply.
 using THTTPGetEvent = std::function<void(TPeerThread& AThread, THTTPRequestInfo& ARequestInfo,
@@ -56,6 +61,11 @@ class TCustomHTTPServer : public TTCPServer {
   bool AutoStartSession = false;
   /// Allow more than one request per connection.
   bool KeepAlive = false;
+  /// Idle and slow clients: a head that has not arrived within HeadTimeOut ms, or a read
+  /// that waits StallTimeOut ms, ends the connection, so that no client holds a thread
+  /// longer. 0 turns a limit off.
+  int HeadTimeOut = DefaultHeadTimeOut;
+  int StallTimeOut = DefaultStallTimeOut;
   /// Decode parameters into the request's ParamList.
   bool ParseParams = true;
   /// Value of every reply's "Server" header when not blank.

@@ -152,11 +152,31 @@ int TTCPConnection::ReceiveOnce() {
   return count;
 }
 
+int TTCPConnection::BoundedWait(int timeout) const {
+  if (timeout == TimeoutInfinite && MaxReadWait > 0) {
+    timeout = MaxReadWait;
+  }
+  if (!read_deadline_) {
+    return timeout;
+  }
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        *read_deadline_ - std::chrono::steady_clock::now())
+                        .count();
+  if (left <= 0) {
+    throw EReadTimeout(RSReadTimeout);
+  }
+  return timeout == TimeoutInfinite || timeout > left ? static_cast<int>(left) : timeout;
+}
+
 int TTCPConnection::FillInputBuffer(bool raise_if_disconnected, int timeout,
                                     bool raise_on_timeout) {
   if (timeout == TimeoutDefault) {
     timeout = ReadTimeout == 0 ? TimeoutInfinite : ReadTimeout;
   }
+  // A wait cut short by the stall limit or the deadline raises whatever the caller asked.
+  const int wanted = timeout;
+  timeout = BoundedWait(timeout);
+  raise_on_timeout = raise_on_timeout || timeout != wanted;
   CheckPeerClosed(raise_if_disconnected, false);
   if (!IsConnected()) {
     if (raise_if_disconnected) {

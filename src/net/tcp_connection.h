@@ -1,10 +1,12 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -47,6 +49,9 @@ class TTCPConnection : public TNetComponent {
   int MaxLineLength = DefaultMaxLineLength;  ///< 0 = no limit
   TMaxLineAction MaxLineAction = maException;
   int ReadTimeout = 0;  ///< ms for one wait for data; 0 = no limit
+  /// ms that bounds a wait for data that would otherwise have no limit; 0 = none. A wait
+  /// that reaches it raises EReadTimeout: a client that stalls loses its connection.
+  int MaxReadWait = 0;
   int RecvBufferSize = DefaultRecvBufferSize;
   int SendBufferSize = DefaultSendBufferSize;
   std::function<void(TTCPConnection&)> OnDisconnected;
@@ -138,6 +143,13 @@ class TTCPConnection : public TNetComponent {
   void EndWriteBuffering();
   void DiscardWriteBuffering();
   bool WriteBuffering() const { return write_buffer_ != nullptr; }
+
+  /// Input must arrive by `deadline`: a wait for data past it raises EReadTimeout. The
+  /// owning thread's; ClearReadDeadline lifts it.
+  void SetReadDeadline(std::chrono::steady_clock::time_point deadline) {
+    read_deadline_ = deadline;
+  }
+  void ClearReadDeadline() { read_deadline_.reset(); }
   /// Marks the following writes as the start of a reply whose rest follows soon: on a plain
   /// socket the kernel may hold their last partial segment back (200 ms at most) to send it
   /// with what follows, or with the close. Only the timing changes, never the bytes.
@@ -161,6 +173,9 @@ class TTCPConnection : public TNetComponent {
   // socket on a reset or abort), else reports the work.
   void CheckSent(int sent);
   int SendOnce(const char* bytes, int length);
+  // `timeout` cut to MaxReadWait and the read deadline; raises EReadTimeout when the deadline
+  // has passed.
+  int BoundedWait(int timeout) const;
   // The socket a file may be sent on by the kernel, or null.
   TSocketHandle* NativeSendBinding() const;
   void SendFileAll(TSocketHandle& binding, int file, std::int64_t size);
@@ -173,6 +188,7 @@ class TTCPConnection : public TNetComponent {
   std::shared_ptr<TConnectionIntercept> intercept_;
   mutable std::mutex handler_lock_;  // guards handler and intercept against DropSocket
   TManagedBuffer receive_buffer_;
+  std::optional<std::chrono::steady_clock::time_point> read_deadline_;
   std::atomic<bool> more_follows_{false};
   std::unique_ptr<TSimpleBuffer> write_buffer_;
   int write_threshold_ = -1;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <mutex>
 #include <stdexcept>
@@ -310,6 +311,35 @@ TEST_F(HTTPServerTest, AClientLeavingDuringALargeFileLeavesTheServerServing) {
   EXPECT_TRUE(test::WaitUntil([this] { return Server().PeerThreadCount() == 0; }));
   EXPECT_EQ(server_.Exceptions().size(), 0u);
   EXPECT_EQ(SplitReply(server_.Exchange("GET /small HTTP/1.0\r\n\r\n")).Body, "small");
+}
+
+// A head that trickles in without ever ending, and a body that stalls, each lose their
+// connection at their limit; a normal client is served meanwhile.
+TEST_F(HTTPServerTest, SlowHeadsAndStalledBodiesEndTheirConnections) {
+  Server().HeadTimeOut = 400;
+  Server().StallTimeOut = 400;
+  Server().OnCommandGet = [](TPeerThread&, THTTPRequestInfo& request, THTTPResponseInfo& response) {
+    response.BodyText = "got " + request.PostedText;
+  };
+  server_.Start();
+  TLoopbackClient slow_head(server_.Port());
+  TLoopbackClient stalled_body(server_.Port());
+  slow_head.Send("GET / HTTP/1.1\r\n");
+  stalled_body.Send("POST / HTTP/1.1\r\nContent-Length: 10\r\n\r\nabc");
+  const auto started = std::chrono::steady_clock::now();
+  bool head_closed = false;
+  // Every header line arrives well within the stall limit; only the head's deadline can end it.
+  while (!head_closed && std::chrono::steady_clock::now() - started < std::chrono::seconds(10)) {
+    slow_head.Send("X-Slow: 1\r\n");
+    head_closed = slow_head.WaitForClose(std::chrono::milliseconds(100));
+  }
+  EXPECT_TRUE(head_closed);
+  EXPECT_TRUE(stalled_body.WaitForClose());
+  EXPECT_EQ(SplitReply(server_.Exchange("POST / HTTP/1.0\r\nContent-Length: 2\r\n\r\nok")).Body,
+            "got ok");
+  EXPECT_TRUE(test::WaitUntil([this] { return server_.Exceptions().size() == 2; }));
+  for (const std::string& report : server_.Exceptions())
+    EXPECT_NE(report.find("EReadTimeout"), std::string::npos) << report;
 }
 
 TEST_F(HTTPServerTest, MissingFileRaisesBeforeAnythingIsWritten) {
