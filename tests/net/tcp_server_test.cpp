@@ -257,6 +257,12 @@ TEST_F(TCPServerTest, TwoHundredConcurrentEchoClients) {
 // Out of descriptors, the listener waits and tries again instead of spinning on the pending
 // connection, reports the burst once, and serves the waiting clients once descriptors free up.
 TEST_F(TCPServerTest, RunningOutOfDescriptorsBacksOffReportsOnceAndRecovers) {
+#if defined(__SANITIZE_ADDRESS__)
+  // The undefined-behaviour checker built with it probes memory through a pipe before it
+  // trusts an object's type; in a process without descriptors that probe fails and every
+  // exception the listener raises is reported as an object of the wrong type.
+  GTEST_SKIP() << "needs free descriptors in the sanitizer runtime";
+#endif
   UseEcho();
   std::mutex lock;
   std::vector<std::string> reports;
