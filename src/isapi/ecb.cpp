@@ -1,6 +1,7 @@
 #include "isapi/ecb.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <unordered_map>
 
@@ -112,10 +113,18 @@ void TECB::SignalDone() {
   state_changed_.notify_all();
 }
 
-void TECB::WaitDone() {
+bool TECB::WaitDone(const std::function<bool()>& abandoned) {
   std::unique_lock<std::mutex> lock(state_mutex_);
-  state_changed_.wait(lock, [this] { return done_; });
+  while (!state_changed_.wait_for(lock, std::chrono::milliseconds(PendingCheckStep),
+                                  [this] { return done_; })) {
+    lock.unlock();
+    const bool gone = abandoned();
+    lock.lock();
+    if (gone && !done_)
+      return false;
+  }
   done_ = false;
+  return true;
 }
 
 TECBAccess::TECBAccess(HCONN conn_id) {

@@ -4,6 +4,7 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -25,6 +26,8 @@ class TECB {
  public:
   static constexpr DWORD ExtensionVersion = HSE_VERSION;  // 2.0
   static constexpr const char* DefaultLogData = "DEFAULT LOG DATA";
+  /// How often a pending run looks whether its client is still there, in ms.
+  static constexpr int PendingCheckStep = 100;
 
   /// Sets the fixed fields and the callbacks; the request fields are empty until Fill.
   TECB();
@@ -49,8 +52,10 @@ class TECB {
 
   /// Signals DoneEvent (auto-reset: one wait consumes it).
   void SignalDone();
-  /// Waits for DoneEvent without a time-out and resets it.
-  void WaitDone();
+  /// Waits for DoneEvent and resets it. Every PendingCheckStep ms it asks `abandoned`
+  /// whether the reply can still reach the client, and returns false without the event as
+  /// soon as it cannot.
+  bool WaitDone(const std::function<bool()>& abandoned);
 
   /// True once a header block or redirect has been written to the client, or a file was
   /// sent: anything the engine would add now would corrupt the reply.

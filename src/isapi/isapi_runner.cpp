@@ -8,6 +8,8 @@
 #include "http/http_response_info.h"
 #include "http/status_text.h"
 #include "isapi/ecb.h"
+#include "net/peer_thread.h"
+#include "net/tcp_connection.h"
 #include "isapi/module_guard.h"
 #include "util/text.h"
 
@@ -48,8 +50,9 @@ TISAPIRunner::~TISAPIRunner() {
   for (TCachedModule& module : ModuleCache)
     dlclose(module.Entry.Handle);
   ModuleCache.clear();
-  // Blocks left by faulted runs go only after their modules: nothing can reach them now.
-  faulted_blocks_.clear();
+  // Blocks left by faulted and abandoned runs go only after their modules, which may still
+  // hold them.
+  retired_blocks_.clear();
 }
 
 void TISAPIRunner::DoBeforeExecute() {
@@ -170,8 +173,11 @@ bool TISAPIRunner::CallModule(const TModuleEntry& module, const std::string& mod
   if (outcome != TGuardOutcome::Returned) {
     return FaultedRun(std::move(block), response);
   }
-  if (status == HSE_STATUS_PENDING)
-    block->WaitDone();
+  if (status == HSE_STATUS_PENDING &&
+      !block->WaitDone([&thread] { return thread.Connection()->PeerGone(); })) {
+    AbandonedRun(std::move(block));
+    return true;
+  }
   const bool client_written = block->ClientWritten();
   block->Unregister();
   return client_written;
@@ -184,11 +190,20 @@ bool TISAPIRunner::FaultedRun(std::unique_ptr<TECB> block, THTTPResponseInfo& re
   const bool client_written = block->ClientWritten();
   response.SetStatusCode(StatusInternalServerError);
   response.BodyText.clear();  // half-written output is never sent
-  {
-    std::lock_guard<std::mutex> guard(faulted_lock_);
-    faulted_blocks_.push_back(std::move(block));
-  }
+  RetireBlock(std::move(block));
   return client_written;
+}
+
+void TISAPIRunner::AbandonedRun(std::unique_ptr<TECB> block) {
+  // Callbacks in progress end quickly on a dropped or closed socket; after this the
+  // module's callbacks on the block get FALSE.
+  block->Unregister();
+  RetireBlock(std::move(block));
+}
+
+void TISAPIRunner::RetireBlock(std::unique_ptr<TECB> block) {
+  std::lock_guard<std::mutex> guard(retired_lock_);
+  retired_blocks_.push_back(std::move(block));
 }
 
 bool TISAPIRunner::UnloadModule(const std::string& key) {

@@ -114,13 +114,19 @@ class TISAPIRunner {
   /// A module faulted inside its call: 500, its output dropped, the block kept (never
   /// reused) until the runner goes. Returns whether anything had reached the client.
   bool FaultedRun(std::unique_ptr<TECB> block, THTTPResponseInfo& response);
+  /// A pending run whose client went (or whose connection a stop dropped) before the module
+  /// finished: the block is cut off from the callbacks once none is using it, and kept until
+  /// the runner goes, since the module may still read it. Nothing more is sent.
+  void AbandonedRun(std::unique_ptr<TECB> block);
+  /// Keeps a block the module may still hold until the runner goes.
+  void RetireBlock(std::unique_ptr<TECB> block);
   std::vector<TCachedModule>::iterator FindModule(std::string_view key);
 
   std::vector<TCachedModule> ModuleCache;
   mutable std::recursive_mutex CacheLock;
   std::atomic<bool> destroying_ = false;
-  std::mutex faulted_lock_;
-  std::vector<std::unique_ptr<TECB>> faulted_blocks_;
+  std::mutex retired_lock_;
+  std::vector<std::unique_ptr<TECB>> retired_blocks_;  // faulted and abandoned runs
 };
 
 /// The cache key of a module path: the text after its last "/", "\" or ":".

@@ -214,6 +214,11 @@ int TSocketHandle::PollReadable(int timeout) {
   return WaitSocketReadable(socket, timeout) ? 1 : 0;
 }
 
+bool TSocketHandle::PeerHungUp() {
+  QUENBY_USE_SOCKET(use, socket);
+  return !use || SocketStack().SockPeerHungUp(socket);
+}
+
 bool TSocketHandle::WaitReadable(int timeout) {
   const int result = PollReadable(timeout);
   if (result < 0) {

@@ -69,6 +69,9 @@ class TSocketHandle {
   bool WaitReadable(int timeout);
   /// Like WaitReadable but never raises: 1 ready, 0 not ready, -1 no socket held.
   int PollReadable(int timeout);
+  /// True when no socket is held or its peer ended its sending side or reset the
+  /// connection; never waits and consumes nothing. Safe from any thread.
+  bool PeerHungUp();
   /// Marks no socket; with `reset_local` also clears IP and Port. Clears the remote address.
   void ClearAddresses(bool reset_local);
   void RefreshLocalAddress();

@@ -293,6 +293,15 @@ int TSocketStack::SockSendFile(TSocket socket, int file, std::int64_t& offset, i
   return static_cast<int>(count);
 }
 
+bool TSocketStack::SockPeerHungUp(TSocket socket) {
+  pollfd watched{socket, POLLRDHUP, 0};
+  int ready;
+  do {
+    ready = ::poll(&watched, 1, 0);
+  } while (ready < 0 && errno == EINTR);
+  return ready > 0 && (watched.revents & (POLLRDHUP | POLLHUP | POLLERR | POLLNVAL)) != 0;
+}
+
 std::int64_t TSocketStack::TransmitFile(TSocket socket, const std::string& file_name) {
   const int file = ::open(file_name.c_str(), O_RDONLY | O_CLOEXEC);
   if (file < 0) {

@@ -130,6 +130,9 @@ class TSocketStack {
   /// advances; the count sent, or SocketError with the last error set. The caller keeps
   /// SIGPIPE off the thread (TSigPipeGuard).
   int SockSendFile(TSocket socket, int file, std::int64_t& offset, int length);
+  /// Whether the peer of a connected socket ended its sending side or reset the
+  /// connection; never waits and consumes nothing.
+  bool SockPeerHungUp(TSocket socket);
 
  private:
   std::atomic<int> last_error_{0};

@@ -86,6 +86,18 @@ bool TTCPConnection::CanSend() {
   return io_handler_ != nullptr && io_handler_->HandlerConnected();
 }
 
+bool TTCPConnection::PeerGone() {
+  if (peer_closed_ || input_ended_) {
+    return true;
+  }
+  std::lock_guard<std::mutex> lock(handler_lock_);
+  if (io_handler_ == nullptr || !io_handler_->HandlerConnected()) {
+    return true;
+  }
+  TSocketHandle* binding = socket_handler_ != nullptr ? socket_handler_->SocketBinding() : nullptr;
+  return binding != nullptr && binding->PeerHungUp();
+}
+
 void TTCPConnection::CheckPeerClosed(bool raise, bool ignore_buffer) {
   bool disconnected = false;
   if (io_handler_ != nullptr) {

@@ -79,6 +79,10 @@ class TTCPConnection : public TNetComponent {
   /// The handler holds a socket: writes still reach a peer that only ended its sending
   /// side (the socket is closed by Disconnect, DropSocket or destruction).
   bool CanSend();
+  /// Whether a reply can no longer reach a waiting client: the socket was dropped (a stop)
+  /// or the peer ended its sending side or reset the connection. Consumes nothing and never
+  /// waits; owning thread only.
+  bool PeerGone();
   /// Raises EConnClosedGracefully when disconnected and (the buffer is empty or
   /// `ignore_buffer`); with `raise` false only updates the state.
   virtual void CheckPeerClosed(bool raise = true, bool ignore_buffer = true);

@@ -32,7 +32,7 @@ class TPendingModule {
   TPendingModule() : handle_(dlopen(QUENBY_TEST_MODULE_DIR "/pending.dll", RTLD_NOW)) {
     if (handle_ != nullptr) {
       held_count_ = reinterpret_cast<int (*)()>(dlsym(handle_, "pending_held_count"));
-      release_held_ = reinterpret_cast<void (*)()>(dlsym(handle_, "pending_release_held"));
+      release_held_ = reinterpret_cast<int (*)()>(dlsym(handle_, "pending_release_held"));
     }
   }
   ~TPendingModule() {
@@ -44,12 +44,13 @@ class TPendingModule {
 
   bool Usable() const { return held_count_ != nullptr && release_held_ != nullptr; }
   int HeldCount() const { return held_count_(); }
-  void ReleaseHeld() const { release_held_(); }
+  /// Ends what the module holds; returns how many of its finishes the server refused.
+  int ReleaseHeld() const { return release_held_(); }
 
  private:
   void* handle_;
   int (*held_count_)() = nullptr;
-  void (*release_held_)() = nullptr;
+  int (*release_held_)() = nullptr;
 };
 
 // Ends the held requests when it goes, so that a console declared before it can stop.
@@ -85,7 +86,7 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
-TEST(HeadlessRunner, AStopThatCannotEndAPendingModuleGivesUpAfterTheWaitAndExitsOne) {
+TEST(HeadlessRunner, AStopThatCannotEndAHangingModuleGivesUpAfterTheWaitAndExitsOne) {
   test::TempDir dir;
   const TPendingModule pending;
   ASSERT_TRUE(pending.Usable()) << dlerror();
@@ -100,7 +101,7 @@ TEST(HeadlessRunner, AStopThatCannotEndAPendingModuleGivesUpAfterTheWaitAndExits
     std::chrono::steady_clock::time_point stop_began;
     code = RunHeadless(console, Options(dir), out, err, [&] {
       client = std::thread([port = console.ListeningPort()] {
-        test::Exchange(port, "GET /bin/pending.dll?hold HTTP/1.0\r\n\r\n");
+        test::Exchange(port, "GET /bin/pending.dll?inside HTTP/1.0\r\n\r\n");
       });
       EXPECT_TRUE(
           test::WaitUntil([&] { return pending.HeldCount() == 1; }, std::chrono::seconds(10)));
@@ -119,6 +120,48 @@ TEST(HeadlessRunner, AStopThatCannotEndAPendingModuleGivesUpAfterTheWaitAndExits
   ASSERT_EQ(lines.size(), 3u) << out.str() << err.str();
   EXPECT_EQ(lines[2], TimeoutLine);
   EXPECT_EQ(test::LogEntryTexts(dir.Read("quenby.log")).back(), TimeoutLine);
+}
+
+// A pending request outlives its client or the stop only as a block the module's later
+// callbacks can no longer use; its peer thread is free at once.
+TEST(HeadlessRunner, APendingRequestEndsWhenTheStopDropsItOrItsClientLeaves) {
+  test::TempDir dir;
+  const TPendingModule pending;
+  ASSERT_TRUE(pending.Usable()) << dlerror();
+  std::ostringstream out;
+  std::ostringstream err;
+  std::thread held_through_stop;
+  int code = 0;
+  int refused = 0;
+  {
+    TServerConsole console(dir.FilePath("quenby"), "");
+    const TReleaseHeldAtEnd release(pending);
+    code = RunHeadless(console, Options(dir), out, err, [&] {
+      const int port = console.ListeningPort();
+      {
+        test::TLoopbackClient leaving(port);
+        leaving.Send("GET /bin/pending.dll?hold HTTP/1.0\r\n\r\n");
+        ASSERT_TRUE(
+            test::WaitUntil([&] { return pending.HeldCount() == 1; }, std::chrono::seconds(10)));
+      }
+      EXPECT_TRUE(test::WaitUntil([&] { return console.HTTPServer.PeerThreadCount() == 0; },
+                                  std::chrono::seconds(10)))
+          << "the thread of a client that left is still waiting";
+      refused += pending.ReleaseHeld();
+
+      held_through_stop = std::thread(
+          [port] { test::Exchange(port, "GET /bin/pending.dll?hold HTTP/1.0\r\n\r\n"); });
+      EXPECT_TRUE(
+          test::WaitUntil([&] { return pending.HeldCount() == 1; }, std::chrono::seconds(10)));
+    });
+    refused += pending.ReleaseHeld();
+  }
+  held_through_stop.join();
+  EXPECT_EQ(code, 0) << out.str() << err.str();
+  EXPECT_EQ(refused, 2) << "a finish after the run ended must be refused";
+  const std::vector<std::string> lines = Lines(out.str());
+  ASSERT_FALSE(lines.empty());
+  EXPECT_THAT(lines.back(), StartsWith("Stopped at:"));
 }
 
 TEST(HeadlessRunner, TheStopWaitsFiftySecondsUnlessTheVariableAsksForAnotherWait) {

@@ -178,10 +178,10 @@ TEST_F(HeadlessTest, LogInAMissingFolderKeepsRunningAndFailsRequests) {
   EXPECT_THAT(quenby.OutLines(), testing::Contains(StartsWith("Stopped at:")));
 }
 
-// Sends a request that a module keeps pending for good, and returns once the server has
-// logged it; the returned thread ends when the server goes away.
+// Sends a request whose module call never returns, and returns once the server has logged
+// it; the returned thread ends when the server goes away.
 std::thread StartNeverEndingRequest(const test::TempDir& dir, int port) {
-  std::thread client([port] { test::Exchange(port, Get("/bin/pending.dll?never")); });
+  std::thread client([port] { test::Exchange(port, Get("/bin/pending.dll?inside")); });
   EXPECT_TRUE(test::WaitUntil(
       [&dir] { return dir.Read("quenby.log").find("pending.dll") != std::string::npos; },
       std::chrono::seconds(10)));
@@ -192,7 +192,7 @@ TEST_F(HeadlessTest, ASecondStopSignalEndsAStopThatHangsOnAModule) {
   test::TQuenbyProcess quenby(Arguments({"--log"}));
   const int port = quenby.WaitForListening();
   ASSERT_GT(port, 0) << quenby.Err();
-  // A request that stays pending for good keeps its peer thread, so no stop can finish.
+  // A module call that never returns keeps its peer thread, so no stop can finish.
   std::thread client = StartNeverEndingRequest(dir_, port);
   quenby.Signal(SIGTERM);
   // Sent while the first one is still pending, the second would merge with it.

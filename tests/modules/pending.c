@@ -12,6 +12,8 @@
  *   never    no worker and no finish: the request stays pending for good.
  *   hold     no worker: the request stays pending until the loader of the test calls the
  *            exported pending_release_held(); pending_held_count() tells how many wait.
+ *   inside   no worker and never PENDING: HttpExtensionProc itself waits until
+ *            pending_release_held() (a module that hangs); counted by pending_held_count().
  *
  * The worker is started on first use and joined when the module is unloaded.
  */
@@ -38,9 +40,13 @@ static int worker_running = 0;
 static int worker_stopping = 0;
 static pthread_t worker;
 
-/* Requests held by "hold", newest first, guarded by queue_lock. */
+/* Requests held by "hold", newest first, and calls waiting "inside", guarded by queue_lock;
+ * a release makes every waiting call return. */
 static struct job* held_head = NULL;
 static int held_count = 0;
+static int inside_count = 0;
+static unsigned release_round = 0;
+static pthread_cond_t released = PTHREAD_COND_INITIALIZER;
 
 /* Writes the reply and releases the request; ecb is not used afterwards. */
 static void finish(EXTENSION_CONTROL_BLOCK* ecb, int with_header, const char* text) {
@@ -121,27 +127,45 @@ static void hold_job(struct job* job) {
   pthread_mutex_unlock(&queue_lock);
 }
 
-/* How many "hold" requests are pending now. */
+/* How many "hold" requests are pending and "inside" calls wait now. */
 ISAPI_EXPORT int pending_held_count(void) {
   pthread_mutex_lock(&queue_lock);
-  int count = held_count;
+  int count = held_count + inside_count;
   pthread_mutex_unlock(&queue_lock);
   return count;
 }
 
-/* Finishes every held request without writing, on the calling thread. */
-ISAPI_EXPORT void pending_release_held(void) {
+/* Lets every "inside" call return, and finishes every held request without writing, on
+ * the calling thread. Returns how many of those finishes the server refused. */
+ISAPI_EXPORT int pending_release_held(void) {
   pthread_mutex_lock(&queue_lock);
   struct job* job = held_head;
   held_head = NULL;
   held_count = 0;
+  release_round++;
+  pthread_cond_broadcast(&released);
   pthread_mutex_unlock(&queue_lock);
+  int refused = 0;
   while (job != NULL) {
     struct job* next = job->next;
-    job->ecb->ServerSupportFunction(job->ecb->ConnID, HSE_REQ_DONE_WITH_SESSION, NULL, NULL, NULL);
+    if (!job->ecb->ServerSupportFunction(job->ecb->ConnID, HSE_REQ_DONE_WITH_SESSION, NULL, NULL,
+                                         NULL))
+      refused++;
     free(job);
     job = next;
   }
+  return refused;
+}
+
+/* Waits on the calling thread until the next release. */
+static void wait_inside(void) {
+  pthread_mutex_lock(&queue_lock);
+  unsigned round = release_round;
+  inside_count++;
+  while (round == release_round)
+    pthread_cond_wait(&released, &queue_lock);
+  inside_count--;
+  pthread_mutex_unlock(&queue_lock);
 }
 
 /* The server never calls TerminateExtension; unloading the module still joins the worker. */
@@ -159,6 +183,10 @@ DWORD WINAPI HttpExtensionProc(EXTENSION_CONTROL_BLOCK* pECB) {
   int with_header = query_has(query, "header");
   if (query_has(query, "never"))
     return HSE_STATUS_PENDING;
+  if (query_has(query, "inside")) {
+    wait_inside();
+    return HSE_STATUS_SUCCESS;
+  }
   if (query_has(query, "early")) {
     finish(pECB, with_header, EarlyText);
     return HSE_STATUS_PENDING;
