@@ -43,6 +43,7 @@ void TListenerThread::RunOnce() {
   std::shared_ptr<TThreadMgr> manager = server_->AcquireThreadMgr();
   TPeerThread* peer = nullptr;
   bool listed = false;
+  bool holds_connection = false;
   try {
     for (;;) {
       auto connection = std::make_unique<TTCPServerConnection>(server_);
@@ -52,6 +53,7 @@ void TListenerThread::RunOnce() {
         Stop();
         return;
       }
+      holds_connection = true;
       TNetThread* thread = manager->AcquireThread();
       peer = dynamic_cast<TPeerThread*>(thread);
       if (peer == nullptr) {
@@ -66,6 +68,7 @@ void TListenerThread::RunOnce() {
         refused->Disconnect();
         manager->ReturnThread(peer);  // never started: freed with its connection
         peer = nullptr;
+        holds_connection = false;
         continue;
       }
       server_->AddPeerThread(peer);
@@ -80,6 +83,8 @@ void TListenerThread::RunOnce() {
         server_->LeavePeerThreads(peer);
       manager->ReturnThread(peer);  // never started: freed with its connection, which closes
     }
+    if (holds_connection)
+      server_->CountUnservedConnection();
     ReportFailure(e);
   }
 }

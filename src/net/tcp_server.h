@@ -1,6 +1,8 @@
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
+#include <cstdint>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -107,6 +109,11 @@ class TTCPServer : public TNetComponent {
   std::shared_ptr<TThreadMgr> LeavePeerThreads(TPeerThread* thread);
   /// Listener threads running; 0 when inactive.
   int ListenerThreadCount() const;
+  /// Connections accepted and then closed unserved, because no thread could be made or
+  /// started for them, since the server was made.
+  std::int64_t UnservedConnectionCount() const { return unserved_connections_; }
+  /// Counts one such connection (listener threads).
+  void CountUnservedConnection() { ++unserved_connections_; }
 
  protected:
   /// Runs once, at the first activation.
@@ -139,6 +146,7 @@ class TTCPServer : public TNetComponent {
   mutable std::mutex peer_lock_;  // guards peer_threads_ (PeerThreads)
   std::condition_variable peer_left_;
   std::vector<TPeerThread*> peer_threads_;
+  std::atomic<std::int64_t> unserved_connections_{0};
 };
 
 }  // namespace quenby

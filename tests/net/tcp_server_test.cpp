@@ -325,6 +325,57 @@ TEST_F(TCPServerTest, RunningOutOfDescriptorsBacksOffReportsOnceAndRecovers) {
   EXPECT_EQ(after.ReceiveLine(), "echo after\r\n");
 }
 
+// A peer thread whose stack cannot be mapped: starting it fails as it does when the system
+// is out of threads or memory.
+class TStarvedPeerThread : public TPeerThread {
+ public:
+  TStarvedPeerThread() { StackSize = std::size_t{1} << 50; }  // beyond any address space
+};
+
+// Makes starved threads while `starve` is set.
+class TStarvingThreadMgr : public TThreadMgrDefault {
+ public:
+  std::atomic<bool> starve{true};
+  std::unique_ptr<TNetThread> MakeThread() override {
+    if (starve)
+      return std::make_unique<TStarvedPeerThread>();
+    return TThreadMgrDefault::MakeThread();
+  }
+};
+
+TEST_F(TCPServerTest, AConnectionWithoutAThreadIsClosedAndCountedAndTheListenerGoesOn) {
+  UseEcho();
+  auto manager = std::make_shared<TStarvingThreadMgr>();
+  server_->SetThreadMgr(manager);
+  std::mutex lock;
+  std::vector<std::string> reports;
+  server_->OnListenException = [&](TListenerThread&, const std::exception& e) {
+    std::lock_guard<std::mutex> guard(lock);
+    reports.push_back(ExceptionClassName(e) + ": " + e.what());
+  };
+  server_->SetActive(true);
+  for (int i = 0; i < 2; ++i) {
+    TLoopbackClient refused(Port());
+    const timeval wait{10, 0};  // a connection left open fails the test, not hangs it
+    ::setsockopt(refused.Handle(), SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof(wait));
+    char byte = 0;
+    EXPECT_LE(::recv(refused.Handle(), &byte, 1, 0), 0) << "the connection must be closed";
+  }
+  EXPECT_TRUE(WaitUntil([&] { return server_->UnservedConnectionCount() == 2; }));
+  {
+    std::lock_guard<std::mutex> guard(lock);
+    ASSERT_EQ(reports.size(), 1u) << "one report per burst";
+    EXPECT_THAT(reports[0], testing::StartsWith("EInOutError"));
+  }
+  EXPECT_EQ(server_->PeerThreadCount(), 0);
+
+  manager->starve = false;
+  TLoopbackClient served(Port());
+  served.Send("fed\r\n");
+  EXPECT_EQ(served.ReceiveLine(), "echo fed\r\n");
+  EXPECT_EQ(server_->UnservedConnectionCount(), 2);
+}
+
 TEST_F(TCPServerTest, TheServerCanListenAgainOnItsPortAfterServing) {
   UseEcho();
   server_->SetActive(true);
