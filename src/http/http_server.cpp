@@ -100,6 +100,8 @@ void TCustomHTTPServer::SetSessionState(bool value) {
 }
 
 void TCustomHTTPServer::SetActive(bool value) {
+  if (value && StopUnfinished())
+    SetActive(false);  // see TTCPServer::SetActive
   if (value == Active())
     return;
   if (value) {

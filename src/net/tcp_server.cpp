@@ -22,6 +22,11 @@ TTCPServer::~TTCPServer() {
 }
 
 void TTCPServer::SetActive(bool value) {
+  if (value && StopUnfinished()) {
+    // A start after a stop that timed out finishes that stop first, so that it listens
+    // again or fails with the stop's reason, never reports a start without a listener.
+    Deactivate();
+  }
   if (value == active_) {
     return;
   }

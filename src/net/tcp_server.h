@@ -60,6 +60,8 @@ class TTCPServer : public TNetComponent {
   std::function<void(TListenerThread&, const std::exception&)> OnListenException;
 
   bool Active() const { return active_; }
+  /// True after a stop that timed out: the listeners are gone, peer threads still run.
+  bool StopUnfinished() const { return active_ && ListenerThreadCount() == 0; }
   /// Activates (binds, listens, starts listeners) or deactivates (stops listeners, drops
   /// every connection, waits up to TerminateWaitTime for peer threads). Setting the current
   /// value does nothing. Raises the bind exceptions (ECouldNotBindSocket, EInvalidPortRange,

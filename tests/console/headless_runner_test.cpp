@@ -122,6 +122,44 @@ TEST(HeadlessRunner, AStopThatCannotEndAHangingModuleGivesUpAfterTheWaitAndExits
   EXPECT_EQ(test::LogEntryTexts(dir.Read("quenby.log")).back(), TimeoutLine);
 }
 
+TEST(HeadlessRunner, AStartAfterAStopThatTimedOutListensAgainOrSaysWhyNot) {
+  test::TempDir dir;
+  const TPendingModule pending;
+  ASSERT_TRUE(pending.Usable()) << dlerror();
+  std::thread client;
+  TServerConsole console(dir.FilePath("quenby"), "");
+  const TReleaseHeldAtEnd release(pending);
+  console.FormCreate();
+  console.FormShow();
+  console.Settings.Host = "127.0.0.1";
+  console.Settings.Port = "0";
+  console.Settings.Root = dir.Path();
+  console.Settings.AliasLines = {std::string("/bin=") + QUENBY_TEST_MODULE_DIR};
+  console.HTTPServer.TerminateWaitTime = ShortStopWait;
+  console.btnStartClick();
+  ASSERT_THAT(console.StatusLines().back(), StartsWith("Started at:"));
+  client = std::thread([port = console.ListeningPort()] {
+    test::Exchange(port, "GET /bin/pending.dll?inside HTTP/1.0\r\n\r\n");
+  });
+  ASSERT_TRUE(test::WaitUntil([&] { return pending.HeldCount() == 1; }, std::chrono::seconds(10)));
+  console.btnStopClick();
+  EXPECT_EQ(console.StatusLines().back(), TimeoutLine);
+
+  console.btnStartClick();  // the module still hangs: the start says so and listens nowhere
+  EXPECT_EQ(console.StatusLines().back(), TimeoutLine);
+  EXPECT_EQ(console.HTTPServer.ListenerThreadCount(), 0);
+
+  pending.ReleaseHeld();
+  client.join();
+  console.btnStartClick();
+  ASSERT_THAT(console.StatusLines().back(), StartsWith("Started at:"));
+  EXPECT_THAT(
+      test::Exchange(console.ListeningPort(), "GET /bin/pending.dll?early HTTP/1.0\r\n\r\n"),
+      testing::HasSubstr("pending: finished before PENDING"));
+  console.btnStopClick();
+  EXPECT_THAT(console.StatusLines().back(), StartsWith("Stopped at:"));
+}
+
 // A pending request outlives its client or the stop only as a block the module's later
 // callbacks can no longer use; its peer thread is free at once.
 TEST(HeadlessRunner, APendingRequestEndsWhenTheStopDropsItOrItsClientLeaves) {
