@@ -218,6 +218,19 @@ TEST_F(HeadlessTest, AStopThatCannotEndItsPeerThreadsExitsOne) {
   client.join();
 }
 
+// Only faults inside the host's calls into a module can be caught; one on a thread the
+// module started itself ends the process, with the log written up to then.
+TEST_F(HeadlessTest, AModuleFaultOnItsOwnThreadEndsTheProcess) {
+  test::TQuenbyProcess quenby(Arguments({"--log"}));
+  const int port = quenby.WaitForListening();
+  ASSERT_GT(port, 0) << quenby.Err();
+  test::Exchange(port, Get("/bin/crash.dll?thread"));
+  EXPECT_NE(quenby.Wait(), 0);
+  EXPECT_THAT(quenby.OutLines(), Not(testing::Contains(StartsWith("Stopped at:"))));
+  EXPECT_THAT(test::LogEntryTexts(dir_.Read("quenby.log")),
+              testing::Contains(StartsWith("Command GET /bin/crash.dll received from")));
+}
+
 TEST_F(HeadlessTest, HeadOfAFileTooLongForTheRecordAnnouncesNoLength) {
   // 4 GiB + 3 bytes, sparse: a length cut to 32 bits would read 3.
   const std::string big = dir_.Write("site/big.bin", "");

@@ -8,6 +8,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <utility>
 
 #include "support/isapi_server.h"
 #include "support/net_loopback.h"
@@ -138,6 +140,32 @@ TEST_F(ExtensionReplyTest, PendingModuleFinishesFromItsOwnThread) {
   // Done before PENDING was returned: the wait ends at once.
   EXPECT_EQ(server_.Get("/pending.dll?early"), "pending: finished before PENDING\n");
   EXPECT_EQ(after_, 3);
+}
+
+TEST_F(ExtensionReplyTest, ManySmallWritesArriveWholeAndInOrder) {
+  constexpr std::size_t Total = 4 << 20;  // 41,944 writes of 100 bytes and one of 4
+  const std::string reply = server_.Get("/hostile.dll?flood=" + std::to_string(Total));
+  EXPECT_EQ(StatusLineOf(reply), "HTTP/1.1 200 OK");
+  const std::string body = BodyOf(reply);
+  EXPECT_EQ(body.size(), Total);
+  EXPECT_EQ(body.find_first_not_of('x'), std::string::npos);
+}
+
+// Callbacks with a ConnID the module was never given, or one from a request that has ended,
+// are refused and reach no request; the module's own ConnID still works afterwards.
+TEST_F(ExtensionReplyTest, ForgedAndStaleConnIDsAreRefused) {
+  const auto refused_of_tried = [this] {
+    const std::string body = BodyOf(server_.Get("/hostile.dll?forged"));
+    EXPECT_EQ(body.find("leak"), std::string::npos) << body;
+    int refused = -1;
+    int tried = 0;
+    EXPECT_EQ(std::sscanf(body.c_str(), "refused %d of %d", &refused, &tried), 2) << body;
+    return std::make_pair(refused, tried);
+  };
+  const auto first = refused_of_tried();
+  EXPECT_EQ(first.first, first.second);
+  EXPECT_EQ(refused_of_tried(), std::make_pair(4, 4)) << "the stale ID of the first run too";
+  EXPECT_EQ(StatusLineOf(server_.Get("/hello.dll")), "HTTP/1.1 200 OK");
 }
 
 }  // namespace

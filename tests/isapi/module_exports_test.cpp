@@ -20,6 +20,7 @@ constexpr ExpectedExports Modules[] = {
     {"noproc", true, false, false},  {"crash", true, true, false},
     {"rawreply", true, true, false}, {"redirect", true, true, false},
     {"headers", true, true, false},  {"probe", true, true, false},
+    {"hostile", true, true, false},
 };
 
 TEST(ModuleExports, EachModuleExportsItsEntryPoints) {

@@ -4,6 +4,8 @@
  *   segv   a write through a null pointer (SIGSEGV)
  *   fpe    an integer division by zero (SIGFPE)
  *   bus    a read of a mapped page beyond the end of an empty file (SIGBUS)
+ *   thread a write through a null pointer on a thread the module starts itself, which
+ *          no host can catch: the process ends
  * Any other query writes "crash: no fault asked\n" and succeeds; "bus" writes
  * "crash: cannot provoke a bus error\n" and returns HSE_STATUS_ERROR if it cannot map.
  *
@@ -11,6 +13,7 @@
  * still gets the real signal, which is what the server must survive.
  */
 #define _POSIX_C_SOURCE 200809L
+#include <pthread.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -46,6 +49,12 @@ NO_SANITIZE static int fault_bus(void) {
   return value;
 }
 
+static void* fault_on_own_thread(void* unused) {
+  (void)unused;
+  fault_null_write();
+  return NULL;
+}
+
 BOOL WINAPI GetExtensionVersion(HSE_VERSION_INFO* pVer) {
   set_version(pVer, "Quenby crash test module");
   return TRUE;
@@ -59,6 +68,11 @@ DWORD WINAPI HttpExtensionProc(EXTENSION_CONTROL_BLOCK* pECB) {
   } else if (strcmp(query, "fpe") == 0) {
     write_text(pECB, "crash: before the fault\n");
     write_format(pECB, "%d\n", fault_divide_by_zero());
+  } else if (strcmp(query, "thread") == 0) {
+    pthread_t thread;
+    if (pthread_create(&thread, NULL, fault_on_own_thread, NULL) != 0)
+      return HSE_STATUS_ERROR;
+    pthread_join(thread, NULL);
   } else if (strcmp(query, "bus") == 0) {
     write_text(pECB, "crash: before the fault\n");
     fault_bus();
