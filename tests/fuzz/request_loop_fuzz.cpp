@@ -9,6 +9,7 @@
 
 #include "http/http_server.h"
 #include "support/memory_io_handler.h"
+#include "util/exception.h"
 
 namespace {
 
@@ -30,6 +31,9 @@ quenby::THTTPServer& Server(bool keep_alive) {
         body += item;
       for (int i = 0; i < request.ServerCookies.Count(); ++i)
         body += request.ServerCookies[i].CookieName + request.ServerCookies[i].CookieValue;
+      // A path ending in "!" fails the handler, so the loop's 500 trap runs too.
+      if (!request.Path.empty() && request.Path.back() == '!')
+        throw quenby::Exception("handler failed");
       response.BodyText = body;
     };
     server->OnCommandOther = [](quenby::TPeerThread&, const std::string&, const std::string&,
