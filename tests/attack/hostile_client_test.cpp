@@ -58,7 +58,8 @@ TEST(HostileClients, EndlessInputEndsOnlyItsConnection) {
   std::string header_lines;
   for (int i = 0; i < 4096; ++i)
     header_lines += "X-Endless: header line\r\n";
-  const std::size_t total = 64 << 20;
+  // More than the socket buffers of both ends can hold, so a refusal shows.
+  const std::size_t total = 32 << 20;
   const TEndlessCase cases[] = {
       {"endless request line", "GET /", std::string(65536, 'a'), true},
       {"endless header line", "GET /a.txt HTTP/1.1\r\nX-Long: ", std::string(65536, 'a'), true},
