@@ -65,6 +65,31 @@ class TReplyBuffering {
   const bool owner_;
 };
 
+/// ms a connection may stay open after its last reply while unread input is drained.
+constexpr auto LingerTime = std::chrono::milliseconds(5000);
+
+// Closing a socket with received bytes unread (requests a client pipelined behind the last
+// reply) resets the connection, and a reset throws away whatever of the reply is still on
+// its way. So the sending side ends first, after the reply, and what the client still sends
+// is read and dropped until it closes, for LingerTime at most.
+void DrainUnreadInput(TTCPConnection& connection) noexcept {
+  try {
+    if (!connection.HasUnreadInput() || !connection.EndSending())
+      return;
+    const auto deadline = std::chrono::steady_clock::now() + LingerTime;
+    for (;;) {
+      connection.InputBuffer().Clear();
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0 ||
+          connection.FillInputBuffer(false, static_cast<int>(left.count()), false) <= 0)
+        return;
+    }
+  } catch (...) {
+    // A failed read ends the draining: the close follows all the same.
+  }
+}
+
 // Leaving the loop always closes the connection; a close that fails changes nothing then.
 void DisconnectQuietly(TTCPConnection& connection) noexcept {
   try {
@@ -164,6 +189,7 @@ bool TCustomHTTPServer::ExecuteHook(TPeerThread& thread) {
     DisconnectQuietly(connection);
     throw;
   }
+  DrainUnreadInput(connection);
   DisconnectQuietly(connection);
   return true;
 }

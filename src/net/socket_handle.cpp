@@ -269,6 +269,11 @@ void TSocketHandle::SetOption(int level, int name, int value) {
   SocketStack().CheckSocketResult(result);
 }
 
+bool TSocketHandle::ShutdownSending() {
+  QUENBY_USE_SOCKET(use, socket);
+  return use && SocketStack().SockShutdown(socket, SHUT_WR) == 0;
+}
+
 int TSocketHandle::SendData(const void* buffer, int length, int flags) {
   QUENBY_USE_SOCKET(use, socket);
   return use ? SocketStack().SockSend(socket, buffer, length, flags) : 0;

@@ -51,6 +51,9 @@ class TSocketHandle {
   void OpenSocket(int type = SOCK_STREAM, int protocol = 0);
   /// Shuts sending down and closes the socket, if one is held. Safe from any thread.
   virtual void ShutSocket();
+  /// Shuts sending down only: the peer reads what was sent and then the end, while this
+  /// side may still receive. False when no socket is held or the stack refused.
+  bool ShutdownSending();
   /// Binds to IP and Port, or into the client port range. Raises ECouldNotBindSocket,
   /// EInvalidPortRange, ECanNotBindPortInRange, EInvalidIPAddress or ESocketError.
   void BindLocal();

@@ -402,6 +402,11 @@ std::string TTCPConnection::ReadAll() {
       [this] { EndWork(wmRead); });
 }
 
+bool TTCPConnection::HasUnreadInput() {
+  return receive_buffer_.Size() > 0 || (io_handler_ != nullptr && io_handler_->HandlerConnected() &&
+                                        io_handler_->HandlerReadable(0));
+}
+
 void TTCPConnection::DropSocket() {
   std::lock_guard<std::mutex> lock(handler_lock_);
   if (io_handler_ == nullptr) {

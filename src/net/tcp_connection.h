@@ -160,6 +160,12 @@ class TTCPConnection : public TNetComponent {
   void SetMoreFollows(bool value) { more_follows_ = value; }
 
   // --- closing ---
+  /// Whether received bytes wait unread, in the input buffer or on the socket (the peer's
+  /// close counts). Owning thread.
+  bool HasUnreadInput();
+  /// Ends the sending side only, after everything sent so far; reading goes on. Only a
+  /// plain socket can: false, and nothing done, on any other connection. Owning thread.
+  bool EndSending();
   /// Orderly close: status and OnDisconnected when it was connected; frees an owned handler.
   virtual void Disconnect();
   /// Closes the socket at once. Safe from any thread (see the class comment).

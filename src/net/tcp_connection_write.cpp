@@ -183,6 +183,11 @@ void TTCPConnection::SendFileAll(TSocketHandle& binding, int file, std::int64_t 
   }
 }
 
+bool TTCPConnection::EndSending() {
+  TSocketHandle* binding = NativeSendBinding();
+  return binding != nullptr && binding->ShutdownSending();
+}
+
 void TTCPConnection::WriteReply(const TRFCReply& reply) {
   if (reply.HasContent()) {
     WriteText(reply.FormattedReply());

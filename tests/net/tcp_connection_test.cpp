@@ -122,6 +122,27 @@ TEST_F(TCPConnectionTest, AHalfClosedPeerStillGetsTheReply) {
   EXPECT_ANY_THROW(conn_.WriteText("late"));
 }
 
+// Ending the sending side lets the peer read the reply to its end while this side still
+// reads what the peer sends, so that no unread input turns the close into a reset.
+TEST_F(TCPConnectionTest, EndSendingKeepsReadingAndUnreadInputIsSeen) {
+  conn_.ReadTimeout = 5000;
+  EXPECT_FALSE(conn_.HasUnreadInput());
+  client_.Send("GET /a\nGET /b\n");
+  EXPECT_TRUE(test::WaitUntil([this] { return conn_.HasUnreadInput(); }));
+  EXPECT_EQ(conn_.ReadLine(), "GET /a");
+  EXPECT_TRUE(conn_.HasUnreadInput()) << "the second line is buffered";
+  conn_.WriteText("reply");
+  EXPECT_TRUE(conn_.EndSending());
+  EXPECT_EQ(client_.ReceiveUntilClose(), "reply") << "the end follows the reply";
+  EXPECT_EQ(conn_.ReadLine(), "GET /b");
+  client_.Send("more");
+  EXPECT_EQ(conn_.TakeAvailable(), "more");
+  client_.Close();
+  EXPECT_TRUE(test::WaitUntil([this] { return conn_.HasUnreadInput(); })) << "the close counts";
+  conn_.Disconnect();
+  EXPECT_FALSE(conn_.EndSending()) << "no socket any more";
+}
+
 TEST_F(TCPConnectionTest, ResetDuringReadRaisesConnectionReset) {
   client_.Reset();
   EXPECT_THAT(
