@@ -8,9 +8,9 @@
 #include "http/http_response_info.h"
 #include "http/status_text.h"
 #include "isapi/ecb.h"
+#include "isapi/module_guard.h"
 #include "net/peer_thread.h"
 #include "net/tcp_connection.h"
-#include "isapi/module_guard.h"
 #include "util/text.h"
 
 namespace quenby {
@@ -23,9 +23,20 @@ constexpr const char* NoExtensionProc =
 // Modules of the server-side-include kind answer no version call.
 constexpr std::string_view NoVersionCallMarker = "asp.dll";
 
+// A failed dlopen or dlsym leaves an error record on the calling thread, which the C library
+// frees only when the thread ends (a pooled peer thread may outlive the process's checks);
+// the second read of the error frees it at once.
+void DiscardLoaderError() {
+  while (dlerror() != nullptr) {
+  }
+}
+
 template <typename Proc>
 Proc Resolve(void* handle, const char* name) {
-  return reinterpret_cast<Proc>(dlsym(handle, name));
+  const auto proc = reinterpret_cast<Proc>(dlsym(handle, name));
+  if (proc == nullptr)
+    DiscardLoaderError();
+  return proc;
 }
 
 // A module's reply that the engine must not frame: mark it sent and close the connection
@@ -97,6 +108,7 @@ TISAPIRunner::TModuleEntry TISAPIRunner::AcquireModule(const std::string& module
   }
   void* handle = dlopen(module_path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle == nullptr) {
+    DiscardLoaderError();
     response.SetStatusCode(StatusNotFound);
     response.StatusText = "<H1>" + module_path + " not found</H1>";
     DoModuleNotFound(request, response);
