@@ -66,7 +66,7 @@ TAttackSite::~TAttackSite() = default;
 void TAttackSite::ExpectServesNormalPage(const std::string& after) const {
   const TRawReply reply = SendRaw(port_, std::string("GET ") + NormalPath + " HTTP/1.0\r\n\r\n");
   EXPECT_EQ(StatusLine(reply.Bytes), "HTTP/1.1 200 OK") << "normal page after " << after;
-  EXPECT_EQ(BodyOf(reply.Bytes), NormalBody) << "normal page after " << after;
+  EXPECT_EQ(ReplyBodyOf(reply.Bytes), NormalBody) << "normal page after " << after;
 }
 
 void TAttackSite::ExpectCleanStop() {
@@ -101,7 +101,7 @@ std::string StatusLine(const std::string& reply) {
   return end == std::string::npos ? std::string() : reply.substr(0, end);
 }
 
-std::string BodyOf(const std::string& reply) {
+std::string ReplyBodyOf(const std::string& reply) {
   const std::size_t end = reply.find("\r\n\r\n");
   return end == std::string::npos ? std::string() : reply.substr(end + 4);
 }

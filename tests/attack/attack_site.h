@@ -73,8 +73,9 @@ TRawReply SendRaw(int port, const std::string& request,
 
 /// The status line of a raw reply, without its line end; empty when none arrived.
 std::string StatusLine(const std::string& reply);
-/// What follows the first blank line.
-std::string BodyOf(const std::string& reply);
+/// What follows the first blank line; empty when none arrived. Named apart from the module
+/// tests' BodyOf, which is in the same namespace and gives the whole reply then.
+std::string ReplyBodyOf(const std::string& reply);
 
 /// A raw client socket with the plain calls a hostile client makes. Failures of its own
 /// calls are returned, never asserted: the server may close at any time.

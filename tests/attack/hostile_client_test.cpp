@@ -175,7 +175,7 @@ TEST(HostileClients, ContentLengthTricksGetTheWholePageOrNothing) {
     } else {
       EXPECT_EQ(test::StatusLine(reply), "HTTP/1.1 200 OK") << c.name;
       EXPECT_THAT(reply, testing::HasSubstr("\r\nContent-Length: 5\r\n")) << c.name;
-      EXPECT_EQ(test::BodyOf(reply), test::NormalBody) << c.name;
+      EXPECT_EQ(test::ReplyBodyOf(reply), test::NormalBody) << c.name;
       ++whole;
     }
     site.ExpectServesNormalPage(c.name);
@@ -211,7 +211,7 @@ TEST(HostileClients, RequestLineOfSixteenKibibytesIsServedAndOneByteMoreIsNot) {
     EXPECT_TRUE(reply.Closed) << c.name;
     if (c.served) {
       EXPECT_EQ(test::StatusLine(reply.Bytes), "HTTP/1.1 200 OK") << c.name;
-      EXPECT_EQ(test::BodyOf(reply.Bytes), test::NormalBody) << c.name;
+      EXPECT_EQ(test::ReplyBodyOf(reply.Bytes), test::NormalBody) << c.name;
     } else {
       EXPECT_EQ(reply.Bytes, "") << c.name;
     }
@@ -248,7 +248,7 @@ TEST(HostileClients, PipelinedRequestsGetOneWholeReply) {
     EXPECT_TRUE(closed) << c.name;
     EXPECT_EQ(test::StatusLine(reply), "HTTP/1.1 200 OK") << c.name;
     EXPECT_THAT(reply, testing::HasSubstr("\r\nConnection: close\r\n")) << c.name;
-    EXPECT_EQ(test::BodyOf(reply).size(), c.body_size) << c.name << ": one whole reply";
+    EXPECT_EQ(test::ReplyBodyOf(reply).size(), c.body_size) << c.name << ": one whole reply";
     site.ExpectServesNormalPage(c.name);
   }
   site.ExpectCleanStop();

@@ -158,7 +158,7 @@ TEST(TraversalAttack, NothingOutsideTheRootOrAnAliasIsReadOrRun) {
   for (const TServedCase& c : ServedCases) {
     const test::TRawReply reply = test::SendRaw(site.Port(), Request("GET", c.target));
     EXPECT_EQ(test::StatusLine(reply.Bytes), "HTTP/1.1 200 OK") << c.name;
-    EXPECT_THAT(test::BodyOf(reply.Bytes), testing::HasSubstr(c.body)) << c.name;
+    EXPECT_THAT(test::ReplyBodyOf(reply.Bytes), testing::HasSubstr(c.body)) << c.name;
     ExpectNothingFromOutside(reply.Bytes, c.name);
   }
   site.ExpectServesNormalPage("the traversal corpus");
