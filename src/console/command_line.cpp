@@ -30,6 +30,11 @@ std::string SetText(TCommandLine& options, const std::string& value) {
   return {};
 }
 
+template <std::optional<bool> TCommandLine::*Field>
+void SetFlag(TCommandLine& options) {
+  options.*Field = true;
+}
+
 std::string AddAlias(TCommandLine& options, const std::string& value) {
   if (!options.AliasLines)
     options.AliasLines.emplace();
@@ -42,7 +47,7 @@ std::string AddAlias(TCommandLine& options, const std::string& value) {
   return {};
 }
 
-const std::array<OptionInfo, 14> OptionTable = {{
+const std::array<OptionInfo, 21> OptionTable = {{
     {"headless", "", "run without a window, printing status lines to stdout", nullptr,
      [](TCommandLine& o) { o.Headless = true; }},
     {"settings", "FILE", "settings file to use instead of the one beside the program",
@@ -58,11 +63,25 @@ const std::array<OptionInfo, 14> OptionTable = {{
     {"alias", "/NAME=DIR", "serve DIR under /NAME; repeat for more; replaces the file's aliases",
      AddAlias, nullptr},
     {"tls", "", "serve HTTPS with a self-signed certificate kept beside the settings", nullptr,
-     [](TCommandLine& o) { o.TLS = true; }},
+     SetFlag<&TCommandLine::TLS>},
     {"tls-cert", "FILE", "serve HTTPS with this certificate (PEM); needs --tls-key",
      SetText<&TCommandLine::TLSCertFile>, nullptr},
     {"tls-key", "FILE", "the private key (PEM) of --tls-cert", SetText<&TCommandLine::TLSKeyFile>,
      nullptr},
+    {"keep-alive", "", "keep connections open between requests", nullptr,
+     SetFlag<&TCommandLine::KeepAlive>},
+    {"http-cache", "", "validators, 304 and byte ranges for files", nullptr,
+     SetFlag<&TCommandLine::HTTPCache>},
+    {"list-folders", "", "list a folder that has no index document", nullptr,
+     SetFlag<&TCommandLine::ListFolders>},
+    {"open", "", "open the server's address in the browser after a start", nullptr,
+     SetFlag<&TCommandLine::OpenBrowser>},
+    {"reload-modules", "", "reload a module whose file was rebuilt, at its next request", nullptr,
+     SetFlag<&TCommandLine::ReloadModules>},
+    {"trace-modules", "", "log every module call and callback", nullptr,
+     SetFlag<&TCommandLine::TraceModules>},
+    {"all-methods", "", "pass every request method to the handler", nullptr,
+     SetFlag<&TCommandLine::AllMethods>},
     {"help", "", "print this text and exit", nullptr, [](TCommandLine& o) { o.Help = true; }},
 }};
 
@@ -137,7 +156,10 @@ std::string Usage(std::string_view program) {
                      " [--headless] [--settings FILE] [--host ADDR] [--port N] [--root DIR]\n"
                      "       [--index NAME] [--log-file FILE] [--log | --no-log]"
                      " [--alias /NAME=DIR]...\n"
-                     "       [--tls | --tls-cert FILE --tls-key FILE]\n"
+                     "       [--tls | --tls-cert FILE --tls-key FILE] [--keep-alive]"
+                     " [--http-cache]\n"
+                     "       [--list-folders] [--open] [--reload-modules] [--trace-modules]"
+                     " [--all-methods]\n"
                      "Options (also as --option=VALUE):\n";
   for (const OptionInfo& option : OptionTable) {
     std::string left = "  --" + std::string(option.name);

@@ -34,6 +34,14 @@ struct TCommandLine {
   std::optional<std::string> TLSKeyFile;
   /// --tls: serve HTTPS with a self-signed certificate made once and kept.
   std::optional<bool> TLS;
+  /// The opt-in features; each flag takes the place of its [Options] key.
+  std::optional<bool> KeepAlive;
+  std::optional<bool> HTTPCache;
+  std::optional<bool> ListFolders;
+  std::optional<bool> OpenBrowser;
+  std::optional<bool> ReloadModules;
+  std::optional<bool> TraceModules;
+  std::optional<bool> AllMethods;
 };
 
 /// The outcome of parsing: the options, or a one-line message for the user.

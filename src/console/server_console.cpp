@@ -91,6 +91,7 @@ void TServerConsole::LoadSettings(const TCommandLine& options) {
   defaults.Host = [this] { return LocalAddress(); };
   Settings = LoadConsoleSettings(IniFileName, defaults, options);
   TLS = LoadTLSSettings(options);
+  Features = LoadFeatureOptions(options);
   LogFileName = Settings.LogFile;
 }
 

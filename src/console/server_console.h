@@ -9,6 +9,7 @@
 
 #include "console/command_line.h"
 #include "console/console_settings.h"
+#include "console/feature_options.h"
 #include "console/request_handler.h"
 #include "console/settings_location.h"
 #include "console/tls_settings.h"
@@ -91,6 +92,8 @@ class TServerConsole {
   TConsoleSettings Settings;
   /// How a start serves HTTPS; loaded with the settings (no control shows it).
   TTLSSettings TLS;
+  /// The opt-in features of this run; loaded with the settings (no control shows them).
+  TFeatureOptions Features;
   TControlStates Enabled;
   bool StartRequested = false;
   bool WindowPending = false;

@@ -74,6 +74,21 @@ TEST(CommandLine, TLSOptionsAndTheirPairing) {
   EXPECT_EQ(ErrorOf({"--tls=yes"}), "option '--tls' takes no value");
 }
 
+TEST(CommandLine, FeatureFlagsAreSetOnlyWhenGiven) {
+  const TCommandLine none = Parsed({});
+  EXPECT_FALSE(none.KeepAlive || none.HTTPCache || none.ListFolders || none.OpenBrowser ||
+               none.ReloadModules || none.TraceModules || none.AllMethods);
+  const TCommandLine all = Parsed({"--keep-alive", "--http-cache", "--list-folders", "--open",
+                                   "--reload-modules", "--trace-modules", "--all-methods"});
+  for (const std::optional<bool>& flag :
+       {all.KeepAlive, all.HTTPCache, all.ListFolders, all.OpenBrowser, all.ReloadModules,
+        all.TraceModules, all.AllMethods}) {
+    EXPECT_THAT(flag, Optional(true));
+  }
+  EXPECT_EQ(ErrorOf({"--reload-modules=1"}), "option '--reload-modules' takes no value");
+  EXPECT_THAT(Usage(), HasSubstr("--trace-modules"));
+}
+
 TEST(CommandLine, HelpEndsTheParse) {
   EXPECT_TRUE(Parsed({"--help"}).Help);
   const TCommandLineResult result = ParseCommandLine({"--port", "1", "--help", "--bogus"});

@@ -84,6 +84,21 @@ TEST_F(ServerConsoleTest, LoadsDefaultsBesideTheExecutable) {
   EXPECT_EQ(fresh.Handler().FileContentType("a.gif"), "image/gif");
 }
 
+TEST_F(ServerConsoleTest, FeaturesComeFromTheOptionsSectionAndTheCommandLineWins) {
+  EXPECT_EQ(console_.Features, TFeatureOptions{}) << "every feature starts off";
+  dir_.Write("quenby.ini",
+             "[Options]\r\nKeepAlive=TRUE\r\nTraceModules=TRUE\r\n"
+             "AllMethods=FALSE\r\n");
+  TCommandLine options;
+  options.AllMethods = true;
+  console_.LoadSettings(options);
+  TFeatureOptions expected;
+  expected.KeepAlive = true;
+  expected.TraceModules = true;
+  expected.AllMethods = true;
+  EXPECT_EQ(console_.Features, expected);
+}
+
 TEST_F(ServerConsoleTest, LogFileIsTakenAtLoadOnly) {
   TCommandLine options;
   options.LogFile = dir_.FilePath("run.log");
