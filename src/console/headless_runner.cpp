@@ -1,6 +1,8 @@
 #include "console/headless_runner.h"
 
 #include <cstdlib>
+#include <memory>
+#include <mutex>
 #include <ostream>
 
 #include "console/server_console.h"
@@ -39,7 +41,14 @@ std::string ListeningLine(const std::string& base_url) {
 
 int RunHeadless(TServerConsole& console, const TCommandLine& options, std::ostream& out,
                 std::ostream& err, const std::function<void()>& wait_for_stop) {
-  console.OnStatus = [&out](const std::string& line) { out << line << std::endl; };
+  // Status lines come from this thread, notes from peer threads: one line at a time.
+  auto out_lock = std::make_shared<std::mutex>();
+  const auto print = [&out, out_lock](const std::string& line) {
+    std::lock_guard<std::mutex> guard(*out_lock);
+    out << line << std::endl;
+  };
+  console.OnStatus = print;
+  console.OnServerNote = print;
   console.HTTPServer.TerminateWaitTime =
       StopWaitTime(std::getenv(StopWaitVariable), console.HTTPServer.TerminateWaitTime);
   try {
@@ -58,9 +67,9 @@ int RunHeadless(TServerConsole& console, const TCommandLine& options, std::ostre
   if (!console.HTTPServer.Active()) {
     return FailureExitCode;
   }
-  out << ListeningLine(console.BaseURL()) << std::endl;
+  print(ListeningLine(console.BaseURL()));
   if (!console.SelfSignedFingerprint().empty()) {
-    out << FingerprintLabel << console.SelfSignedFingerprint() << std::endl;
+    print(FingerprintLabel + console.SelfSignedFingerprint());
   }
   wait_for_stop();
   try {

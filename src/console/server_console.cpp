@@ -15,6 +15,11 @@ namespace {
 constexpr const char* StartedLine = "Started at:";
 constexpr const char* StoppedLine = "Stopped at:";
 constexpr const char* ActivateExceptionFormat = "Exception %s in Activate. Error is:\"%s\".";
+constexpr const char* ReloadingLine = "Reloading module %s: its file has changed";
+constexpr const char* ReloadHeldBackLine =
+    "Module %s has changed; calls still run in its old copy, which serves until they end";
+constexpr const char* ReloadStaysLoadedLine =
+    "Module %s keeps itself loaded: restart the server to run its new build";
 constexpr char FirstDigit = '0';
 constexpr char LastDigit = '9';
 
@@ -51,6 +56,12 @@ void TServerConsole::ConfigureComponents() {
   ISAPIRunner.OnLogServerMessage = [this](TISAPIRunner& sender, THTTPRequestInfo& request,
                                           THTTPResponseInfo& response, const std::string& message) {
     handler_->ISAPIRunnerLogServerMessage(sender, request, response, message);
+  };
+  ISAPIRunner.OnModuleTrace = [this](TISAPIRunner&, const std::string& line) {
+    handler_->LogActivity(line);
+  };
+  ISAPIRunner.OnModuleReload = [this](TISAPIRunner&, const std::string& path, TReloadState state) {
+    ReportModuleReload(path, state);
   };
   IPWatch1.SetActive(false);
   IPWatch1.HistoryEnabled = false;
@@ -143,6 +154,8 @@ void TServerConsole::StartServer() {
   HTTPServer.SetDefaultPort(port);
   HTTPServer.KeepAlive = false;
   handler_->SetSettings(HandlerSettings());
+  ISAPIRunner.ReloadModules = Features.ReloadModules;
+  ISAPIRunner.TraceModules = Features.TraceModules;
   AttachTLSHandler();
   HTTPServer.SetActive(true);
 }
@@ -162,6 +175,22 @@ THandlerSettings TServerConsole::HandlerSettings() const {
   copy.EnableLog = Settings.EnableLog;
   copy.LogFileName = LogFileName;
   return copy;
+}
+
+void TServerConsole::ReportModuleReload(const std::string& path, TReloadState state) {
+  const char* format = ReloadingLine;
+  if (state == TReloadState::HeldBack)
+    format = ReloadHeldBackLine;
+  else if (state == TReloadState::StaysLoaded)
+    format = ReloadStaysLoadedLine;
+  const std::string line = Format(format, path.c_str());
+  try {
+    handler_->LogActivity(line);
+  } catch (const std::exception&) {
+    // The request goes on without its log line, as it would without logging.
+  }
+  if (OnServerNote)
+    OnServerNote(line);
 }
 
 void TServerConsole::EnableControls(bool running) {

@@ -109,6 +109,9 @@ class TServerConsole {
 
   /// Told every status line as it is shown, before it is logged.
   std::function<void(const std::string&)> OnStatus;
+  /// Told the lines the server logs on its own threads that a user watching the console
+  /// should see (module reloads). Any thread: a handler must be thread-safe.
+  std::function<void(const std::string&)> OnServerNote;
   /// Asked to close the window after Exit.
   std::function<void()> OnCloseWindow;
 
@@ -184,6 +187,8 @@ class TServerConsole {
   void StartServer();
   void StopServer();
   void EnableControls(bool running);
+  /// Logs and notes a reload of a rebuilt module. Peer threads.
+  void ReportModuleReload(const std::string& path, TReloadState state);
   THandlerSettings HandlerSettings() const;
   std::string LocalAddress();
   const TSettingsLocation& Location();

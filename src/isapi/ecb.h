@@ -81,6 +81,8 @@ class TECB {
   THTTPRequestInfo* RequestInfo = nullptr;
   THTTPResponseInfo* ResponseInfo = nullptr;
   TCustomHTTPServer* Server = nullptr;
+  /// "[module #run]": what the trace lines of this run begin with.
+  std::string TraceTag;
 
  private:
   friend class TECBAccess;

@@ -17,6 +17,7 @@
 #include "isapi/ecb.h"
 #include "isapi/extension_headers.h"
 #include "isapi/isapi_runner.h"
+#include "isapi/module_trace.h"
 #include "net/peer_thread.h"
 #include "net/sigpipe_guard.h"
 #include "net/socket_handle.h"
@@ -243,43 +244,64 @@ BOOL Dispatch(TECB& block, DWORD request, LPVOID buffer, LPDWORD size, LPDWORD d
   }
 }
 
+// WriteClient's work: the bytes join the reply's body, which the engine sends at the end.
+BOOL CollectBody(TECB& block, LPVOID buffer, LPDWORD bytes) {
+  if (*bytes == 0)
+    return TRUE;
+  if (buffer == nullptr) {
+    *bytes = 0;
+    return FALSE;
+  }
+  try {
+    block.ResponseInfo->BodyText.append(static_cast<const char*>(buffer), *bytes);
+    return TRUE;
+  } catch (...) {
+    *bytes = 0;
+    return FALSE;
+  }
+}
+
+// ReadClient's work: up to `*size` bytes of the request body still on the connection.
+BOOL ReadBody(TECB& block, LPVOID buffer, LPDWORD size) {
+  TTCPConnection* connection = ConnectionOf(block);
+  if (connection == nullptr || (buffer == nullptr && *size > 0)) {
+    *size = 0;
+    return FALSE;
+  }
+  try {
+    connection->ReadBytes(buffer, *size);
+    return TRUE;
+  } catch (...) {
+    *size = 0;
+    return FALSE;
+  }
+}
+
 }  // namespace
 
 BOOL WINAPI WriteClient(HCONN ConnID, LPVOID Buffer, LPDWORD lpdwBytes, DWORD /*dwReserved*/) {
   TECBAccess block(ConnID);
   if (!block || lpdwBytes == nullptr)
     return FALSE;
-  if (*lpdwBytes == 0)
-    return TRUE;
-  if (Buffer == nullptr) {
-    *lpdwBytes = 0;
-    return FALSE;
-  }
-  try {
-    block->ResponseInfo->BodyText.append(static_cast<const char*>(Buffer), *lpdwBytes);
-    return TRUE;
-  } catch (...) {
-    *lpdwBytes = 0;
-    return FALSE;
-  }
+  const DWORD offered = *lpdwBytes;
+  return TracedCallback(
+      *block, [&] { return CollectBody(*block, Buffer, lpdwBytes); },
+      [&](BOOL result, int error) {
+        return "WriteClient " + std::to_string(offered) + " bytes" + TracedResult(result, error);
+      });
 }
 
 BOOL WINAPI ReadClient(HCONN ConnID, LPVOID lpvBuffer, LPDWORD lpdwSize) {
   TECBAccess block(ConnID);
   if (!block || lpdwSize == nullptr)
     return FALSE;
-  TTCPConnection* connection = ConnectionOf(*block);
-  if (connection == nullptr || (lpvBuffer == nullptr && *lpdwSize > 0)) {
-    *lpdwSize = 0;
-    return FALSE;
-  }
-  try {
-    connection->ReadBytes(lpvBuffer, *lpdwSize);
-    return TRUE;
-  } catch (...) {
-    *lpdwSize = 0;
-    return FALSE;
-  }
+  const DWORD asked = *lpdwSize;
+  return TracedCallback(
+      *block, [&] { return ReadBody(*block, lpvBuffer, lpdwSize); },
+      [&](BOOL result, int error) {
+        return "ReadClient " + std::to_string(asked) + " bytes asked" +
+               TracedResult(result, error) + ", " + std::to_string(*lpdwSize) + " read";
+      });
 }
 
 BOOL WINAPI ServerSupportFunction(HCONN hConn, DWORD dwHSERequest, LPVOID lpvBuffer,
@@ -287,11 +309,17 @@ BOOL WINAPI ServerSupportFunction(HCONN hConn, DWORD dwHSERequest, LPVOID lpvBuf
   TECBAccess block(hConn);
   if (!block)
     return FALSE;
-  try {
-    return Dispatch(*block, dwHSERequest, lpvBuffer, lpdwSize, lpdwDataType);
-  } catch (...) {
-    return FALSE;
-  }
+  const auto dispatch = [&]() -> BOOL {
+    try {
+      return Dispatch(*block, dwHSERequest, lpvBuffer, lpdwSize, lpdwDataType);
+    } catch (...) {
+      return FALSE;
+    }
+  };
+  return TracedCallback(*block, dispatch, [&](BOOL result, int error) {
+    return "ServerSupportFunction " + SupportRequestName(dwHSERequest) +
+           TracedResult(result, error);
+  });
 }
 
 }  // namespace quenby

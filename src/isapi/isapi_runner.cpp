@@ -2,6 +2,8 @@
 
 #include <dlfcn.h>
 
+#include <algorithm>
+
 #include <quenby/isapi.h>
 
 #include "http/http_request_info.h"
@@ -9,8 +11,10 @@
 #include "http/status_text.h"
 #include "isapi/ecb.h"
 #include "isapi/module_guard.h"
+#include "isapi/module_trace.h"
 #include "net/peer_thread.h"
 #include "net/tcp_connection.h"
+#include "util/scope_guard.h"
 #include "util/text.h"
 
 namespace quenby {
@@ -98,14 +102,31 @@ TISAPIRunner::TModuleEntry TISAPIRunner::AcquireModule(const std::string& module
                                                        bool drop_module_after_use,
                                                        THTTPRequestInfo& request,
                                                        THTTPResponseInfo& response) {
-  std::lock_guard<std::recursive_mutex> guard(CacheLock);
+  TCacheLock lock(CacheLock);
+  if (ReloadModules)
+    UnloadIfChanged(lock, key);
+  TModuleEntry entry;
   const auto cached = FindModule(key);
   if (cached != ModuleCache.end()) {
-    const TModuleEntry entry = cached->Entry;
+    entry = cached->Entry;
     if (drop_module_after_use)  // the run takes over the cache's load reference
       ModuleCache.erase(cached);
-    return entry;
+  } else {
+    entry = LoadModule(module_path, key, drop_module_after_use, request, response);
   }
+  if (entry.Handle != nullptr)
+    running_.push_back(entry.Handle);
+  return entry;
+}
+
+TISAPIRunner::TModuleEntry TISAPIRunner::LoadModule(const std::string& module_path,
+                                                    const std::string& key,
+                                                    bool drop_module_after_use,
+                                                    THTTPRequestInfo& request,
+                                                    THTTPResponseInfo& response) {
+  // Taken before the load: a file replaced in between is then reloaded once more, never
+  // left stale.
+  const TFileIdentity identity = ReloadModules ? FileIdentity(module_path) : TFileIdentity{};
   void* handle = dlopen(module_path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle == nullptr) {
     DiscardLoaderError();
@@ -118,11 +139,34 @@ TISAPIRunner::TModuleEntry TISAPIRunner::AcquireModule(const std::string& module
   const TModuleEntry entry{handle, Resolve<PFN_GETEXTENSIONVERSION>(handle, "GetExtensionVersion"),
                            Resolve<PFN_HTTPEXTENSIONPROC>(handle, "HttpExtensionProc")};
   if (!drop_module_after_use) {
-    ModuleCache.push_back({key, entry});
+    ModuleCache.push_back({key, entry, module_path, identity});
     if (OnModuleLoad)
       OnModuleLoad(*this, module_path);
   }
   return entry;
+}
+
+void TISAPIRunner::ReleaseModule(void* handle) {
+  std::lock_guard<std::recursive_mutex> guard(CacheLock);
+  const auto run = std::find(running_.begin(), running_.end(), handle);
+  if (run != running_.end())
+    running_.erase(run);
+  run_ended_.notify_all();
+}
+
+std::size_t TISAPIRunner::RunsIn(void* handle) const {
+  return static_cast<std::size_t>(std::count(running_.begin(), running_.end(), handle));
+}
+
+void TISAPIRunner::Trace(std::string_view tag, std::string_view text) {
+  if (!OnModuleTrace)
+    return;
+  try {
+    OnModuleTrace(*this, std::string(tag) + " " + std::string(text));
+  } catch (...) {
+    // A trace line that cannot be written must not change the run, nor reach a module
+    // through its callback.
+  }
 }
 
 void TISAPIRunner::RunExtension(const std::string& module_path, TPeerThread* thread,
@@ -133,13 +177,25 @@ void TISAPIRunner::RunExtension(const std::string& module_path, TPeerThread* thr
     return;
   DoBeforeExecute();
   const std::string key = ModuleCacheKey(module_path);
+  std::string trace_tag;
+  if (TraceModules) {
+    trace_tag = "[" + key + " #" + std::to_string(++last_run_) + "]";
+    Trace(trace_tag, TracedRequest(*request));
+  }
   const TModuleEntry module =
       AcquireModule(module_path, key, drop_module_after_use, *request, *response);
-  if (module.Handle == nullptr)
+  if (module.Handle == nullptr) {
+    if (TraceModules)
+      Trace(trace_tag, "cannot be loaded: 404");
     return;
+  }
 
-  const bool client_written =
-      CallModule(module, module_path, *thread, *request, *response, directory, path_info);
+  bool client_written = false;
+  {
+    TScopeGuard release([this, &module] { ReleaseModule(module.Handle); });
+    client_written = CallModule(module, module_path, *thread, *request, *response, directory,
+                                path_info, trace_tag);
+  }
   if (drop_module_after_use) {
     UnloadModule(key);
     dlclose(module.Handle);  // the reference this run held; nothing else will give it back
@@ -151,42 +207,57 @@ void TISAPIRunner::RunExtension(const std::string& module_path, TPeerThread* thr
   DoAfterExecute();
 }
 
+bool TISAPIRunner::AskVersion(const TModuleEntry& module, const std::string& module_path,
+                              THTTPRequestInfo& request, THTTPResponseInfo& response,
+                              const std::string& trace_tag) {
+  if (module_path.find(NoVersionCallMarker) != std::string::npos)
+    return true;
+  HSE_VERSION_INFO info{};
+  BOOL accepted = FALSE;
+  const TGuardOutcome outcome = GuardedGetExtensionVersion(module.Version, &info, accepted);
+  if (TraceModules)
+    Trace(trace_tag, TracedVersionCall(outcome, accepted, info));
+  if (outcome == TGuardOutcome::Returned && accepted != FALSE)
+    return true;
+  response.SetStatusCode(StatusInternalServerError);
+  if (outcome == TGuardOutcome::Returned && OnVersionInfoError)
+    OnVersionInfoError(*this, request, response);
+  return false;
+}
+
 bool TISAPIRunner::CallModule(const TModuleEntry& module, const std::string& module_path,
                               TPeerThread& thread, THTTPRequestInfo& request,
                               THTTPResponseInfo& response, const std::string& directory,
-                              const std::string& path_info) {
-  const PFN_GETEXTENSIONVERSION version = module.Version;
-  const PFN_HTTPEXTENSIONPROC proc = module.Proc;
-  if (version == nullptr || proc == nullptr) {
+                              const std::string& path_info, const std::string& trace_tag) {
+  if (module.Version == nullptr || module.Proc == nullptr) {
     response.SetStatusCode(StatusInternalServerError);
-    response.BodyText = version == nullptr ? NoVersionProc : NoExtensionProc;
+    response.BodyText = module.Version == nullptr ? NoVersionProc : NoExtensionProc;
+    if (TraceModules)
+      Trace(trace_tag, response.BodyText);
     if (OnISAPIStructureError)
       OnISAPIStructureError(*this, request, response);
     return false;
   }
-
-  if (module_path.find(NoVersionCallMarker) == std::string::npos) {
-    HSE_VERSION_INFO info{};
-    BOOL accepted = FALSE;
-    const TGuardOutcome outcome = GuardedGetExtensionVersion(version, &info, accepted);
-    if (outcome != TGuardOutcome::Returned || accepted == FALSE) {
-      response.SetStatusCode(StatusInternalServerError);
-      if (outcome == TGuardOutcome::Returned && OnVersionInfoError)
-        OnVersionInfoError(*this, request, response);
-      return false;
-    }
-  }
+  if (!AskVersion(module, module_path, request, response, trace_tag))
+    return false;
 
   auto block = std::make_unique<TECB>();
   block->Fill(this, &thread, &request, &response, directory, path_info);
+  block->TraceTag = trace_tag;
   block->Register();
+  if (TraceModules)
+    Trace(trace_tag, "HttpExtensionProc called");
   DWORD status = 0;
-  const TGuardOutcome outcome = GuardedExtensionProc(proc, block->Block(), status);
+  const TGuardOutcome outcome = GuardedExtensionProc(module.Proc, block->Block(), status);
+  if (TraceModules)
+    Trace(trace_tag, TracedProcResult(outcome, status));
   if (outcome != TGuardOutcome::Returned) {
     return FaultedRun(std::move(block), response);
   }
   if (status == HSE_STATUS_PENDING &&
       !block->WaitDone([&thread] { return thread.Connection()->PeerGone(); })) {
+    if (TraceModules)
+      Trace(trace_tag, "pending run abandoned: the client left or the server stopped");
     AbandonedRun(std::move(block));
     return true;
   }

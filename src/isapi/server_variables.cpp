@@ -9,6 +9,7 @@
 #include "http/http_server.h"
 #include "http/http_session.h"
 #include "isapi/ecb.h"
+#include "isapi/module_trace.h"
 #include "net/peer_thread.h"
 #include "net/socket_handle.h"
 #include "net/socket_stack.h"
@@ -184,6 +185,27 @@ const TServerVariable* FindVariable(const TECB& block, std::string_view name) {
   return SecureHandler(block) != nullptr ? FindVariable(SecureVariableTable, name) : nullptr;
 }
 
+// The lookup behind GetServerVariable; `value` receives the variable's text for a trace.
+BOOL LookUpVariable(TECB& block, const char* name, LPVOID buffer, LPDWORD size,
+                    std::string& value) {
+  try {
+    if (const TServerVariable* variable = FindVariable(block, name)) {
+      value = variable->Value(block);
+      return CopyOut(value, buffer, size);
+    }
+    value = HttpHeaderVariable(block, name);
+    if (!value.empty())
+      return CopyOut(value, buffer, size);
+    // Unknown or empty: an empty text where there is room for it, size 0, no error code.
+    if (buffer != nullptr && *size >= 1)
+      static_cast<char*>(buffer)[0] = '\0';
+    *size = 0;
+    return FALSE;
+  } catch (...) {
+    return FALSE;
+  }
+}
+
 }  // namespace
 
 std::span<const TServerVariable> ServerVariables() {
@@ -195,20 +217,14 @@ BOOL WINAPI GetServerVariable(HCONN hConn, LPSTR lpszVariableName, LPVOID lpvBuf
   TECBAccess block(hConn);
   if (!block || block->PeerThread == nullptr || lpszVariableName == nullptr || lpdwSize == nullptr)
     return FALSE;
-  try {
-    if (const TServerVariable* variable = FindVariable(*block, lpszVariableName))
-      return CopyOut(variable->Value(*block), lpvBuffer, lpdwSize);
-    const std::string value = HttpHeaderVariable(*block, lpszVariableName);
-    if (!value.empty())
-      return CopyOut(value, lpvBuffer, lpdwSize);
-    // Unknown or empty: an empty text where there is room for it, size 0, no error code.
-    if (lpvBuffer != nullptr && *lpdwSize >= 1)
-      static_cast<char*>(lpvBuffer)[0] = '\0';
-    *lpdwSize = 0;
-    return FALSE;
-  } catch (...) {
-    return FALSE;
-  }
+  std::string value;
+  return TracedCallback(
+      *block, [&] { return LookUpVariable(*block, lpszVariableName, lpvBuffer, lpdwSize, value); },
+      [&](BOOL result, int error) {
+        return "GetServerVariable " + std::string(lpszVariableName) + TracedResult(result, error) +
+               ", " + std::to_string(*lpdwSize) + " bytes " +
+               TracedVariableValue(lpszVariableName, value);
+      });
 }
 
 }  // namespace quenby

@@ -46,6 +46,17 @@ std::int64_t FileSize(const std::string& path) {
   return OpenFileSize(file, path);
 }
 
+TFileIdentity FileIdentity(const std::string& path) {
+  struct stat status {};
+  if (stat(path.c_str(), &status) != 0)
+    return {};
+  constexpr std::int64_t NanosecondsPerSecond = 1000000000;
+  return {static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino),
+          static_cast<std::int64_t>(status.st_size),
+          static_cast<std::int64_t>(status.st_mtim.tv_sec) * NanosecondsPerSecond +
+              status.st_mtim.tv_nsec};
+}
+
 std::string ExecutablePath() {
   std::string buffer(PATH_MAX, '\0');
   const ssize_t length = readlink(OwnExecutableLink, buffer.data(), buffer.size());

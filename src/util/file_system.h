@@ -23,6 +23,21 @@ std::int64_t OpenFileSize(const TFileHandle& file, const std::string& path);
 /// and OpenFileSize raise.
 std::int64_t FileSize(const std::string& path);
 
+/// What tells one version of a file from another: a file rebuilt in place or renamed over
+/// the old one differs in at least one field. All zero for a file that cannot be examined.
+struct TFileIdentity {
+  std::uint64_t Device = 0;
+  std::uint64_t Inode = 0;
+  std::int64_t Size = 0;
+  std::int64_t ModifiedNanoseconds = 0;
+
+  bool operator==(const TFileIdentity&) const = default;
+};
+
+/// The identity of the file at `path` (links followed); all zero when it cannot be examined.
+/// Any thread; raises nothing.
+TFileIdentity FileIdentity(const std::string& path);
+
 /// Full path of the running program. Raises EInOutError when it cannot be read.
 std::string ExecutablePath();
 

@@ -5,6 +5,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <filesystem>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -19,6 +21,7 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
+using ::testing::Not;
 using ::testing::SizeIs;
 using ::testing::StartsWith;
 
@@ -258,6 +261,49 @@ TEST_F(ServerConsoleTest, RequestsUseTheSettingsTakenAtStart) {
   EXPECT_THAT(Log(), HasSubstr("Serving file " + dir_.FilePath("first/a.txt")))
       << "logging stays on for requests until the next start";
   EXPECT_THAT(Log(), HasSubstr("\r\nmodule says\r\n"));
+}
+
+TEST_F(ServerConsoleTest, ModuleTraceAndReloadLinesGoToTheLogOnlyWithTheirFeatures) {
+  const std::string modules = QUENBY_TEST_MODULE_DIR;
+  std::filesystem::create_directories(dir_.FilePath("mods"));
+  std::filesystem::copy_file(modules + "/rawreply.dll", dir_.FilePath("mods/app.dll"));
+  console_.Settings.AliasLines = {"/bin=" + modules, "/mods=" + dir_.FilePath("mods")};
+  std::vector<std::string> notes;
+  console_.OnServerNote = [&notes](const std::string& line) { notes.push_back(line); };
+  const auto fetch = [this](const std::string& path) {
+    test::TLoopbackClient client(console_.ListeningPort());
+    client.Send("GET " + path + " HTTP/1.0\r\n\r\n");
+    return client.ReceiveUntilClose();
+  };
+  const auto rebuild = [this](const std::string& source) {
+    std::filesystem::copy_file(source, dir_.FilePath("mods/next.dll"),
+                               std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::rename(dir_.FilePath("mods/next.dll"), dir_.FilePath("mods/app.dll"));
+  };
+
+  console_.btnStartClick();
+  fetch("/bin/hello.dll");
+  fetch("/mods/app.dll");
+  rebuild(modules + "/hello.dll");
+  EXPECT_THAT(fetch("/mods/app.dll"), HasSubstr("raw reply module"));
+  console_.btnStopClick();
+  EXPECT_THAT(Log(), Not(HasSubstr("[hello.dll #")));
+  EXPECT_THAT(Log(), Not(HasSubstr("Reloading")));
+
+  console_.Features.TraceModules = true;
+  console_.Features.ReloadModules = true;
+  console_.btnStartClick();
+  fetch("/bin/hello.dll");
+  fetch("/mods/app.dll");
+  rebuild(modules + "/rawreply.dll");
+  EXPECT_THAT(fetch("/mods/app.dll"), HasSubstr("raw reply module"));
+  console_.btnStopClick();
+  EXPECT_THAT(Log(), HasSubstr("] HttpExtensionProc -> HSE_STATUS_SUCCESS\r\n"));
+  EXPECT_THAT(Log(), HasSubstr("[hello.dll #1] request \"GET /bin/hello.dll HTTP/1.0\""));
+  const std::string reload =
+      "Reloading module " + dir_.FilePath("mods/app.dll") + ": its file has changed";
+  EXPECT_THAT(Log(), HasSubstr(reload));
+  EXPECT_THAT(notes, ElementsAre(reload));
 }
 
 TEST_F(ServerConsoleTest, PortFieldTakesDigitsOnly) {
