@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "http/mime_builtin_types.h"
+#include "http/mime_web_types.h"
 #include "util/file_system.h"
 #include "util/text.h"
 
@@ -68,13 +69,21 @@ void AddRegistryLine(std::string_view line, std::vector<TRegistryEntry>& entries
   }
 }
 
-// The registry file's entries in file order; none when the path is empty or names no
-// readable regular file (a directory or a device is never read).
+// The registry file's entries in file order; none for an empty path (no registry asked
+// for). Where the path names no readable regular file (missing, a directory or a device,
+// which is never read) the compiled-in web registry stands in for it.
 std::vector<TRegistryEntry> ReadRegistry(const std::string& path) {
   std::vector<TRegistryEntry> entries;
-  if (!IsRegularFile(path))
+  if (path.empty())
     return entries;
-  std::ifstream file(path);
+  std::ifstream file;
+  if (IsRegularFile(path))
+    file.open(path);
+  if (!file.is_open()) {
+    for (std::string_view line : WebMimeRegistryLines())
+      AddRegistryLine(line, entries);
+    return entries;
+  }
   std::string line;
   while (std::getline(file, line))
     AddRegistryLine(line, entries);

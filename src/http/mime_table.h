@@ -29,8 +29,9 @@ inline constexpr char MimeFillSeparator = '=';
 class TMimeTable {
  public:
   /// An empty table that, when `fill_now` is true, fills itself at once. `registry_path`
-  /// names the host registry file read while filling; an empty path or a file that cannot
-  /// be read leaves the built-in lines alone. Raises nothing.
+  /// names the host registry file read while filling; where that file is missing or cannot
+  /// be read, the compiled-in web registry is applied in its place. An empty path leaves the
+  /// built-in lines alone. Raises nothing.
   explicit TMimeTable(bool fill_now, std::string registry_path = std::string(DefaultMimeTypesPath));
   TMimeTable(const TMimeTable&) = delete;
   TMimeTable& operator=(const TMimeTable&) = delete;
@@ -58,7 +59,8 @@ class TMimeTable {
   /// Fills the table from FillDefaultTypes when it is empty; otherwise does nothing.
   void EnsureFilled();
 
-  /// Appends the built-in lines, then the registry file's lines, to `lines`, but only when
+  /// Appends the built-in lines, then the registry file's lines (or the compiled-in web
+  /// registry's, without a file), to `lines`, but only when
   /// `lines` is empty on entry. A registry entry replaces the first line of its extension in
   /// place or is appended; later registry lines win. Touches no table state.
   void FillDefaultTypes(std::vector<std::string>& lines) const;

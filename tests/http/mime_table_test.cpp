@@ -76,7 +76,7 @@ TEST(MimeTable, BuiltinTableAnswersTheTellingRows) {
 }
 
 TEST(MimeTable, FillsTheBuiltinLinesInOrderOnlyIntoAnEmptyList) {
-  TMimeTable table(false, "/nonexistent/mime.types");
+  TMimeTable table(false, "");
   std::vector<std::string> lines;
   table.FillDefaultTypes(lines);
   ASSERT_EQ(lines.size(), BuiltinMimeTypeLineCount);
@@ -191,14 +191,55 @@ TEST(MimeTable, RegistryLinesOverrideAndExtendTheBuiltinLinesLaterLinesWinning) 
   EXPECT_EQ(lines.back(), ".dup=application/x-second");
 }
 
-TEST(MimeTable, MissingOrUnreadableRegistryLeavesTheBuiltinLines) {
-  const std::vector<std::string> builtin = TMimeTable(true, "").Extensions();
-  for (const std::string& path :
-       {std::string("/nonexistent/mime.types"), std::filesystem::temp_directory_path().string()}) {
-    TMimeTable table(true, path);
-    EXPECT_EQ(table.Extensions(), builtin) << path;
-  }
+TEST(MimeTable, WithoutARegistryFileTheCompiledInWebTypesStandIn) {
+  const std::vector<std::string> without = TMimeTable(true, "/nonexistent/mime.types").Extensions();
+  EXPECT_EQ(TMimeTable(true, std::filesystem::temp_directory_path().string()).Extensions(), without)
+      << "a folder is never read as a registry";
+  EXPECT_EQ(TMimeTable(true, "").Extensions().size(), BuiltinMimeTypeLineCount - 2)
+      << "an empty path asks for the built-in lines alone";
   EXPECT_EQ(TMimeTable(false).RegistryPath(), "/etc/mime.types");
+
+  TMimeTable table(true, "/nonexistent/mime.types");
+  const std::vector<std::pair<std::string, std::string>> web = {
+      {"a.js", "text/javascript"},
+      {"a.mjs", "text/javascript"},
+      {"a.css", "text/css"},
+      {"a.json", "application/json"},
+      {"a.js.map", "application/json"},
+      {"a.svg", "image/svg+xml"},
+      {"a.wasm", "application/wasm"},
+      {"a.webp", "image/webp"},
+      {"a.avif", "image/avif"},
+      {"a.woff", "font/woff"},
+      {"a.woff2", "font/woff2"},
+      {"a.mp4", "video/mp4"},
+      {"a.webm", "video/webm"},
+      {"a.ogg", "audio/ogg"},
+      {"a.mp3", "audio/mpeg"},
+      {"a.png", "image/png"},
+      {"a.ico", "image/vnd.microsoft.icon"},
+      {"a.txt", "text/plain"},
+      {"a.xml", "application/xml"},
+      {"a.pdf", "application/pdf"},
+      {"a.zip", "application/zip"},
+      {"A.HTML", "text/html"},
+  };
+  for (const auto& [file, type] : web)
+    EXPECT_EQ(table.TypeForFile(file), type) << file;
+  EXPECT_EQ(table.TypeForFile("a.gif"), "image/gif") << "the built-in lines stay underneath";
+}
+
+TEST(MimeTable, AHostRegistryFileReplacesTheCompiledInTypes) {
+  const std::string path = (std::filesystem::temp_directory_path() /
+                            ("quenby-mime-" + std::to_string(getpid()) + ".types"));
+  {
+    std::ofstream file(path);
+    file << "image/x-own svg\n";
+  }
+  TMimeTable table(true, path);
+  std::filesystem::remove(path);
+  EXPECT_EQ(table.TypeForFile("a.svg"), "image/x-own");
+  EXPECT_EQ(table.TypeForFile("a.wasm"), "application/octet-stream");
 }
 
 TEST(MimeTable, AnEmptyTableFillsOnAMissButAFilledOneNeverRefills) {
