@@ -142,6 +142,7 @@ void TServerConsole::StartServer() {
   binding.Port = port;
   HTTPServer.SetDefaultPort(port);
   HTTPServer.KeepAlive = false;
+  HTTPServer.AllMethodsToCommandGet = Features.AllMethods;
   handler_->SetSettings(HandlerSettings());
   AttachTLSHandler();
   HTTPServer.SetActive(true);
@@ -161,6 +162,7 @@ THandlerSettings TServerConsole::HandlerSettings() const {
   copy.AliasLines = Settings.AliasLines;
   copy.EnableLog = Settings.EnableLog;
   copy.LogFileName = LogFileName;
+  copy.AllMethods = Features.AllMethods;
   return copy;
 }
 
