@@ -20,6 +20,14 @@ namespace quenby {
 namespace {
 
 constexpr std::string_view HeadMethod = "HEAD";
+constexpr std::string_view GetMethod = "GET";
+constexpr std::string_view PostMethod = "POST";
+constexpr std::string_view AllowHeader = "Allow";
+
+bool IsFileMethod(const std::string& method) {
+  return SameText(method, GetMethod) || SameText(method, HeadMethod) ||
+         SameText(method, PostMethod);
+}
 
 struct TPeerAddress {
   std::string IP;
@@ -85,6 +93,10 @@ void TRequestHandler::HTTPServerCommandGet(TPeerThread& AThread, THTTPRequestInf
               AResponseInfo);
     return;
   }
+  if (settings->AllMethods && !IsFileMethod(ARequestInfo.Method)) {
+    AnswerMethodNotAllowed(AResponseInfo);
+    return;
+  }
   if (!IsRegularFile(route.FilePath)) {
     AResponseInfo.SetStatusCode(StatusNotFound);
     AResponseInfo.BodyText = ErrorPage(AResponseInfo.StatusText);
@@ -119,6 +131,14 @@ void TRequestHandler::AnswerHead(const std::string& file_path, THTTPResponseInfo
   // A size the record cannot hold is not announced (as for GET) rather than cut short.
   const std::int64_t size = OpenFileSize(file, file_path);
   response.SetContentLength(CanAnnounceLength(size) ? static_cast<std::int32_t>(size) : -1);
+}
+
+void TRequestHandler::AnswerMethodNotAllowed(THTTPResponseInfo& response) {
+  response.SetStatusCode(StatusMethodNotAllowed);
+  response.CustomHeaders().SetValue(AllowHeader, FileMethods);
+  response.BodyText = ErrorPage(response.StatusText);
+  // As after a 404: the client asked for something this server does not do with a file.
+  response.SetCloseAfterReply(true);
 }
 
 void TRequestHandler::SendFile(const THandlerSettings& settings, const std::string& file_path,

@@ -23,7 +23,13 @@ struct THandlerSettings {
   std::vector<std::string> AliasLines;
   bool EnableLog = false;
   std::string LogFileName;
+  /// Every method reaches the handler: modules see it, files answer 405 to all but
+  /// FileMethods.
+  bool AllMethods = false;
 };
+
+/// The methods a plain file answers, as the 405 reply's "Allow" value.
+inline constexpr std::string_view FileMethods = "GET, HEAD, POST";
 
 /// Body of a request for a module that does not exist.
 inline constexpr std::string_view ScriptNotFoundPage = "<H1><center>Script not found</center></H1>";
@@ -32,11 +38,12 @@ inline constexpr std::string_view ScriptNotFoundPage = "<H1><center>Script not f
 /// EInOutError when the entry cannot be written. Any thread.
 void WriteActivity(std::string_view text, bool enabled, const std::string& log_file);
 
-/// The 404 page around a status text.
+/// The error page (404, 405) around a status text.
 std::string ErrorPage(std::string_view status_text);
 
 /// The console's answer to every request the HTTP server hands to OnCommandGet: routes the path and
-/// runs a module, answers 404, answers HEAD with headers only, or sends the file. Owned by the
+/// runs a module, answers 404 (or 405 to a method a file does not take), answers HEAD with headers
+/// only, or sends the file. Owned by the
 /// console; the server, runner and MIME table are the console's and outlive it.
 /// HTTPServerCommandGet runs on peer threads, many at once; settings are replaced only by the main
 /// thread, and each request works on the copy it found at its start.
@@ -67,6 +74,7 @@ class TRequestHandler {
                  const std::string& path_info, TPeerThread& thread, THTTPRequestInfo& request,
                  THTTPResponseInfo& response);
   void AnswerHead(const std::string& file_path, THTTPResponseInfo& response);
+  static void AnswerMethodNotAllowed(THTTPResponseInfo& response);
   void SendFile(const THandlerSettings& settings, const std::string& file_path, TPeerThread& thread,
                 THTTPResponseInfo& response);
 

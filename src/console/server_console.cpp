@@ -153,6 +153,7 @@ void TServerConsole::StartServer() {
   binding.Port = port;
   HTTPServer.SetDefaultPort(port);
   HTTPServer.KeepAlive = false;
+  HTTPServer.AllMethodsToCommandGet = Features.AllMethods;
   handler_->SetSettings(HandlerSettings());
   ISAPIRunner.ReloadModules = Features.ReloadModules;
   ISAPIRunner.TraceModules = Features.TraceModules;
@@ -174,6 +175,7 @@ THandlerSettings TServerConsole::HandlerSettings() const {
   copy.AliasLines = Settings.AliasLines;
   copy.EnableLog = Settings.EnableLog;
   copy.LogFileName = LogFileName;
+  copy.AllMethods = Features.AllMethods;
   return copy;
 }
 

@@ -203,7 +203,7 @@ bool TCustomHTTPServer::ServeRequest(TPeerThread& thread, TTCPConnection& connec
   TRequestLine parts;
   if (!SplitRequestLine(line, parts))
     return false;
-  if (!AnswersThroughCommandGet(parts.Method) || !OnCommandGet) {
+  if (!ReachesCommandGet(parts.Method) || !OnCommandGet) {
     NotifyCommandOther(thread, parts.Method, parts.Target, parts.Version);
     return true;
   }
@@ -223,6 +223,13 @@ bool TCustomHTTPServer::ServeRequest(TPeerThread& thread, TTCPConnection& connec
   AnswerRequest(thread, request, response, continue_processing);
   close = response.CloseAfterReply();
   return true;
+}
+
+bool TCustomHTTPServer::ReachesCommandGet(const std::string& method) const {
+  if (AnswersThroughCommandGet(method))
+    return true;
+  // The method travels on into the log and to modules: only a clean token goes there.
+  return AllMethodsToCommandGet && IsMethodToken(method);
 }
 
 void TCustomHTTPServer::ReadRequest(TPeerThread& thread, TTCPConnection& connection,

@@ -25,7 +25,8 @@ constexpr int DefaultHeadTimeOut = 60000;
 /// ReadClient), whatever else the read allows.
 constexpr int DefaultStallTimeOut = 60000;
 
-/// Answers a GET, POST or HEAD request by filling (or writing) the reply.
+/// Answers a GET, POST or HEAD request (any method with AllMethodsToCommandGet) by filling
+/// (or writing) the reply.
 using THTTPGetEvent = std::function<void(TPeerThread& AThread, THTTPRequestInfo& ARequestInfo,
                                          THTTPResponseInfo& AResponseInfo)>;
 /// Receives a request line of any other method; the engine writes nothing for it.
@@ -68,6 +69,10 @@ class TCustomHTTPServer : public TTCPServer {
   int StallTimeOut = DefaultStallTimeOut;
   /// Decode parameters into the request's ParamList.
   bool ParseParams = true;
+  /// Hand every request to OnCommandGet instead of GET, POST and HEAD only. A method that is
+  /// not a well-formed token (IsMethodToken) still goes to OnCommandOther. Any method's body
+  /// is read by its Content-Length; only a POST without one is read up to the close.
+  bool AllMethodsToCommandGet = false;
   /// Value of every reply's "Server" header when not blank.
   std::string ServerSoftware;
   /// Extension to content type table of SendFileReply; owned, filled at construction.
@@ -129,6 +134,7 @@ class TCustomHTTPServer : public TTCPServer {
   // One request of the loop; false when the request line ends the connection. `close`
   // keeps the decision of the last request that had a reply.
   bool ServeRequest(TPeerThread& thread, TTCPConnection& connection, bool& close);
+  bool ReachesCommandGet(const std::string& method) const;
   // Reads headers and body and splits the target into `request` (everything up to the reply).
   void ReadRequest(TPeerThread& thread, TTCPConnection& connection, THTTPRequestInfo& request,
                    const std::string& target);

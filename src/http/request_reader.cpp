@@ -14,6 +14,12 @@ namespace {
 constexpr std::string_view FormContentType = "application/x-www-form-urlencoded";
 constexpr std::string_view AnyPath = "*";
 constexpr std::string_view DotStuffed = "..";
+constexpr std::string_view TokenPunctuation = "!#$%&'*+-.^_`|~";
+
+bool IsTokenChar(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+         TokenPunctuation.find(c) != std::string_view::npos;
+}
 
 }  // namespace
 
@@ -28,6 +34,10 @@ bool SplitRequestLine(std::string_view line, TRequestLine& parts) {
   parts.Target = first_space == std::string_view::npos ? std::string()
                                                        : std::string(rest.substr(first_space + 1));
   return true;
+}
+
+bool IsMethodToken(std::string_view method) {
+  return !method.empty() && std::all_of(method.begin(), method.end(), IsTokenChar);
 }
 
 void ReadHeaderLines(TTCPConnection& connection, THeaderList& headers) {

@@ -36,6 +36,10 @@ struct TRequestLine {
 /// space of the rest, the target between. False (parts untouched) without any space.
 bool SplitRequestLine(std::string_view line, TRequestLine& parts);
 
+/// True when `method` is a non-empty HTTP token: letters, digits and !#$%&'*+-.^_`|~ only, so
+/// no control byte, space, separator or byte above 127.
+bool IsMethodToken(std::string_view method);
+
 /// Reads header lines into `headers` (emptied first) up to and including the first empty
 /// line, which is not stored; a line beginning with ".." loses its first dot. Raises the
 /// connection's errors, EHTTPTooManyHeaderLines beyond MaxRequestHeaderLines lines and

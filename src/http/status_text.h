@@ -8,6 +8,7 @@ constexpr int StatusOK = 200;
 constexpr int StatusMovedTemporarily = 302;
 constexpr int StatusUnauthorized = 401;
 constexpr int StatusNotFound = 404;
+constexpr int StatusMethodNotAllowed = 405;
 constexpr int StatusInternalServerError = 500;
 /// Statuses from this one on report a failure.
 constexpr int FirstErrorStatus = 400;

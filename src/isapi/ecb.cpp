@@ -72,7 +72,10 @@ void TECB::Fill(TISAPIRunner* runner, TPeerThread* thread, THTTPRequestInfo* req
   ecb_.lpszContentType = TextField(content_type_);
 
   const std::int32_t length = request->ContentLength();
-  if (SameText(request->Method, "POST") && length > 0) {
+  // Every method but GET and HEAD hands its body over as POST does (only POST arrives here
+  // unless the server takes all methods).
+  const bool takes_body = !SameText(request->Method, "GET") && !SameText(request->Method, "HEAD");
+  if (takes_body && length > 0) {
     // One byte more than the body, zeroed, so a module may treat the body as a text.
     body_ = std::make_unique<BYTE[]>(static_cast<std::size_t>(length) + 1);
     const std::size_t copied =
