@@ -49,6 +49,7 @@ int RunHeadless(TServerConsole& console, const TCommandLine& options, std::ostre
   };
   console.OnStatus = print;
   console.OnServerNote = print;
+  console.OnWarning = [&err](const std::string& line) { err << "quenby: " << line << std::endl; };
   console.HTTPServer.TerminateWaitTime =
       StopWaitTime(std::getenv(StopWaitVariable), console.HTTPServer.TerminateWaitTime);
   try {

@@ -140,6 +140,8 @@ void TServerConsole::ApplyServerState() {
     }
     EnableControls(start);
     ShowStatus(line);
+    if (start && Features.OpenBrowser)
+      OpenBrowser();
   } catch (const std::exception& e) {
     ShowStatus(Format(ActivateExceptionFormat, ExceptionClassName(e).c_str(), e.what()));
   }

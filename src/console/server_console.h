@@ -112,6 +112,9 @@ class TServerConsole {
   /// Told the lines the server logs on its own threads that a user watching the console
   /// should see (module reloads). Any thread: a handler must be thread-safe.
   std::function<void(const std::string&)> OnServerNote;
+  /// Told a one-line warning that is no failure (the browser could not be opened). Unset:
+  /// the line goes to stderr. Main thread.
+  std::function<void(const std::string&)> OnWarning;
   /// Asked to close the window after Exit.
   std::function<void()> OnCloseWindow;
 
@@ -170,6 +173,9 @@ class TServerConsole {
   /// serves TLS, else "http://HOST:PORT/", with 0.0.0.0 for an empty host and the bound
   /// port. Empty when inactive.
   std::string BaseURL();
+  /// BaseURL as a browser on this machine can open it: an empty host (any address) is
+  /// reached through the loopback address.
+  std::string BrowserURL();
   /// The SHA-256 fingerprint of the self-signed certificate the running server uses; empty
   /// when it uses none.
   const std::string& SelfSignedFingerprint() const { return self_signed_fingerprint_; }
@@ -187,6 +193,10 @@ class TServerConsole {
   void StartServer();
   void StopServer();
   void EnableControls(bool running);
+  /// The server's address with `host`; empty when inactive.
+  std::string URLFor(const std::string& host);
+  /// Opens BrowserURL with the desktop's opener; a failure is a warning.
+  void OpenBrowser();
   /// Logs and notes a reload of a rebuilt module. Peer threads.
   void ReportModuleReload(const std::string& path, TReloadState state);
   THandlerSettings HandlerSettings() const;

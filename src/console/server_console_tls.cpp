@@ -1,10 +1,13 @@
 // The console's HTTPS: the unattached TLS component, the handler a start attaches when the
-// TLS settings ask for it, the self-signed certificate, and the server's address.
+// TLS settings ask for it, the self-signed certificate, and the server's address (and the
+// browser opened on it).
 #include <filesystem>
+#include <iostream>
 
 #include "console/server_console.h"
 #include "net/self_signed_certificate.h"
 #include "net/ssl_exceptions.h"
+#include "util/browser_opener.h"
 
 namespace quenby {
 
@@ -82,13 +85,31 @@ void TServerConsole::AttachTLSHandler() {
 }
 
 std::string TServerConsole::BaseURL() {
+  return URLFor(Settings.Host.empty() ? std::string(AnyAddress) : Settings.Host);
+}
+
+std::string TServerConsole::URLFor(const std::string& host) {
   if (!HTTPServer.Active()) {
     return {};
   }
   const bool secure = tls_handler_ != nullptr && HTTPServer.IOHandler() == tls_handler_.get();
-  const std::string host = Settings.Host.empty() ? std::string(AnyAddress) : Settings.Host;
   return std::string(secure ? "https://" : "http://") + host + ":" +
          std::to_string(ListeningPort()) + "/";
+}
+
+std::string TServerConsole::BrowserURL() {
+  const bool any = Settings.Host.empty() || Settings.Host == AnyAddress;
+  return URLFor(any ? std::string(LoopbackAddress) : Settings.Host);
+}
+
+void TServerConsole::OpenBrowser() {
+  const std::string failure = OpenInBrowser(BrowserURL());
+  if (failure.empty())
+    return;
+  if (OnWarning)
+    OnWarning(failure);
+  else
+    std::cerr << "quenby: " << failure << std::endl;
 }
 
 }  // namespace quenby

@@ -5,7 +5,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <cstdlib>
 #include <filesystem>
+#include <thread>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -304,6 +307,49 @@ TEST_F(ServerConsoleTest, ModuleTraceAndReloadLinesGoToTheLogOnlyWithTheirFeatur
       "Reloading module " + dir_.FilePath("mods/app.dll") + ": its file has changed";
   EXPECT_THAT(Log(), HasSubstr(reload));
   EXPECT_THAT(notes, ElementsAre(reload));
+}
+
+// PATH replaced for the time of one test.
+class TPathOverride {
+ public:
+  explicit TPathOverride(const std::string& folders) : saved_(std::getenv("PATH")) {
+    setenv("PATH", folders.c_str(), 1);
+  }
+  ~TPathOverride() { setenv("PATH", saved_.c_str(), 1); }
+  TPathOverride(const TPathOverride&) = delete;
+  TPathOverride& operator=(const TPathOverride&) = delete;
+
+ private:
+  std::string saved_;
+};
+
+TEST_F(ServerConsoleTest, OpenAsksTheDesktopOpenerAndAMissingOneIsOnlyAWarning) {
+  const std::string opened = dir_.FilePath("opened.txt");
+  dir_.Write("bin/xdg-open", "#!/bin/sh\necho \"$1\" > " + opened + ".part && mv " + opened +
+                                 ".part " + opened + "\n");
+  std::filesystem::permissions(dir_.FilePath("bin/xdg-open"), std::filesystem::perms::owner_all);
+  std::vector<std::string> warnings;
+  console_.OnWarning = [&warnings](const std::string& line) { warnings.push_back(line); };
+  {
+    TPathOverride path(dir_.FilePath("bin") + ":/usr/bin:/bin");
+    console_.btnStartClick();
+    console_.btnStopClick();
+    EXPECT_FALSE(dir_.Exists("opened.txt")) << "off unless asked for";
+
+    console_.Features.OpenBrowser = true;
+    console_.btnStartClick();
+    const std::string url = console_.BrowserURL();
+    EXPECT_EQ(url, "http://127.0.0.1:" + std::to_string(console_.ListeningPort()) + "/");
+    for (int i = 0; i < 1000 && !dir_.Exists("opened.txt"); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_EQ(dir_.Read("opened.txt"), url + "\n");
+    console_.btnStopClick();
+  }
+  TPathOverride nowhere(dir_.FilePath("empty"));
+  console_.btnStartClick();
+  EXPECT_TRUE(console_.HTTPServer.Active());
+  EXPECT_THAT(warnings,
+              ElementsAre("cannot open " + console_.BrowserURL() + ": xdg-open is not installed"));
 }
 
 TEST_F(ServerConsoleTest, PortFieldTakesDigitsOnly) {
