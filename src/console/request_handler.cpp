@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "console/folder_listing.h"
 #include "console/routing.h"
 #include "http/http_request_info.h"
 #include "http/http_response_info.h"
@@ -98,6 +99,8 @@ void TRequestHandler::HTTPServerCommandGet(TPeerThread& AThread, THTTPRequestInf
     return;
   }
   if (!IsRegularFile(route.FilePath)) {
+    if (settings->ListFolders && AnswerListing(*settings, AThread, ARequestInfo, AResponseInfo))
+      return;
     AResponseInfo.SetStatusCode(StatusNotFound);
     AResponseInfo.BodyText = ErrorPage(AResponseInfo.StatusText);
     return;
@@ -131,6 +134,27 @@ void TRequestHandler::AnswerHead(const std::string& file_path, THTTPResponseInfo
   // A size the record cannot hold is not announced (as for GET) rather than cut short.
   const std::int64_t size = OpenFileSize(file, file_path);
   response.SetContentLength(CanAnnounceLength(size) ? static_cast<std::int32_t>(size) : -1);
+}
+
+bool TRequestHandler::AnswerListing(const THandlerSettings& settings, TPeerThread& thread,
+                                    const THTTPRequestInfo& request, THTTPResponseInfo& response) {
+  const std::optional<TListedFolder> folder =
+      ResolveFolderPath(settings.Root, request.Path, settings.AliasLines);
+  if (!folder)
+    return false;
+  std::string page = FolderListingPage(request.Path, *folder, ListingEntries(*folder));
+  if (settings.EnableLog) {
+    const TPeerAddress peer = PeerAddress(thread);
+    AppendLogEntry(
+        Format("Listing folder %s to %s:%d", folder->Path.c_str(), peer.IP.c_str(), peer.Port),
+        settings.LogFileName);
+  }
+  response.SetStatusCode(StatusOK);
+  response.ContentType = std::string(FolderListingType);
+  response.SetContentLength(static_cast<std::int32_t>(page.size()));
+  if (!SameText(request.Method, HeadMethod))
+    response.BodyText = std::move(page);
+  return true;
 }
 
 void TRequestHandler::AnswerMethodNotAllowed(THTTPResponseInfo& response) {

@@ -26,6 +26,8 @@ struct THandlerSettings {
   /// Every method reaches the handler: modules see it, files answer 405 to all but
   /// FileMethods.
   bool AllMethods = false;
+  /// A folder without its index document is answered with a listing instead of a 404.
+  bool ListFolders = false;
 };
 
 /// The methods a plain file answers, as the 405 reply's "Allow" value.
@@ -74,6 +76,10 @@ class TRequestHandler {
                  const std::string& path_info, TPeerThread& thread, THTTPRequestInfo& request,
                  THTTPResponseInfo& response);
   void AnswerHead(const std::string& file_path, THTTPResponseInfo& response);
+  /// Answers a request for a folder with its listing; false when the path names no folder
+  /// that may be listed.
+  bool AnswerListing(const THandlerSettings& settings, TPeerThread& thread,
+                     const THTTPRequestInfo& request, THTTPResponseInfo& response);
   static void AnswerMethodNotAllowed(THTTPResponseInfo& response);
   void SendFile(const THandlerSettings& settings, const std::string& file_path, TPeerThread& thread,
                 THTTPResponseInfo& response);

@@ -1,6 +1,8 @@
 #include "console/routing.h"
 
+#include <filesystem>
 #include <optional>
+#include <system_error>
 
 #include "util/canonical_path.h"
 #include "util/file_system.h"
@@ -35,20 +37,39 @@ std::optional<TAlias> ParseAliasLine(std::string_view line) {
   return alias;
 }
 
-// The first alias whose "/name/" occurs in the lower-cased path, with the path's file name
-// appended to its directory; names with capitals therefore never match.
-std::string MapThroughAliases(const std::string& path, const std::vector<std::string>& lines) {
+// The first alias whose "/name/" occurs in the lower-cased path; names with capitals
+// therefore never match.
+std::optional<TAlias> FindAlias(const std::string& path, const std::vector<std::string>& lines) {
   const std::string lower = LowerCase(path);
-  const std::string file_name = path.substr(path.rfind(PathDelimiter) + 1);
   for (const std::string& line : lines) {
     const std::optional<TAlias> alias = ParseAliasLine(line);
     if (!alias)
       continue;
     const std::string marker = PathDelimiter + alias->Name + PathDelimiter;
     if (lower.find(marker) != std::string::npos)
-      return EnsureTrailingBackslash(alias->Directory) + file_name;
+      return alias;
   }
-  return {};
+  return std::nullopt;
+}
+
+// The path's file name appended to the directory of its alias.
+std::string MapThroughAliases(const std::string& path, const std::vector<std::string>& lines) {
+  const std::optional<TAlias> alias = FindAlias(path, lines);
+  if (!alias)
+    return {};
+  const std::string file_name = path.substr(path.rfind(PathDelimiter) + 1);
+  return EnsureTrailingBackslash(alias->Directory) + file_name;
+}
+
+bool IsFolder(const std::string& path) {
+  std::error_code error;
+  return std::filesystem::is_directory(path, error);
+}
+
+std::string WithoutTrailingDelimiter(std::string path) {
+  while (path.size() > 1 && path.back() == PathDelimiter)
+    path.pop_back();
+  return path;
 }
 
 std::string DirectoryPart(const std::string& path) {
@@ -69,6 +90,27 @@ std::string ResolveDocumentPath(std::string_view root, std::string_view path,
   if (IsRegularFile(*mapped))
     return *mapped;
   return MapThroughAliases(*mapped, alias_lines);
+}
+
+std::optional<TListedFolder> ResolveFolderPath(std::string_view root, std::string_view path,
+                                               const std::vector<std::string>& alias_lines) {
+  if (path.empty() || path.back() != PathDelimiter || root.find('\0') != std::string_view::npos ||
+      path.find('\0') != std::string_view::npos)
+    return std::nullopt;
+  const std::optional<std::string> mapped = CanonicalPath(root, path, RequestPathRules);
+  const std::optional<std::string> top = CanonicalPath(root, "/", RequestPathRules);
+  if (!mapped || !top)
+    return std::nullopt;
+  const std::string folder = WithoutTrailingDelimiter(*mapped);
+  if (IsFolder(folder))
+    return TListedFolder{folder, folder == WithoutTrailingDelimiter(*top), false};
+  const std::optional<TAlias> alias = FindAlias(folder + PathDelimiter, alias_lines);
+  if (!alias)
+    return std::nullopt;
+  const std::optional<std::string> alias_folder = CanonicalPath(alias->Directory, "", {});
+  if (!alias_folder || !IsFolder(*alias_folder))
+    return std::nullopt;
+  return TListedFolder{WithoutTrailingDelimiter(*alias_folder), true, true};
 }
 
 TRouteResult RouteRequest(std::string_view request_path, std::string_view document_root,

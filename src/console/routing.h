@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -40,5 +41,19 @@ TRouteResult RouteRequest(std::string_view request_path, std::string_view docume
 /// Safe from any thread. Raises nothing but std::bad_alloc.
 std::string ResolveDocumentPath(std::string_view root, std::string_view path,
                                 const std::vector<std::string>& alias_lines);
+
+/// A folder a request may list.
+struct TListedFolder {
+  std::string Path;      // the folder on disk, canonical, without a trailing "/"
+  bool IsTop = false;    // the document root or an alias folder: no parent to go up to
+  bool IsAlias = false;  // an alias folder, whose subfolders no request path can reach
+};
+
+/// The folder a percent-decoded request path ending in "/" names, mapped as a file path
+/// would be: the root's folder when it exists, otherwise the folder of the first alias whose
+/// "/name/" occurs in the mapped path. None for any other path, for a path that climbs above
+/// the root, or for a folder that does not exist. Safe from any thread.
+std::optional<TListedFolder> ResolveFolderPath(std::string_view root, std::string_view path,
+                                               const std::vector<std::string>& alias_lines);
 
 }  // namespace quenby

@@ -178,6 +178,7 @@ THandlerSettings TServerConsole::HandlerSettings() const {
   copy.EnableLog = Settings.EnableLog;
   copy.LogFileName = LogFileName;
   copy.AllMethods = Features.AllMethods;
+  copy.ListFolders = Features.ListFolders;
   return copy;
 }
 
