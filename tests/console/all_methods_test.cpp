@@ -5,8 +5,7 @@
 #include <vector>
 
 #include "console/server_console.h"
-#include "support/net_loopback.h"
-#include "support/temp_dir.h"
+#include "support/console_on_loopback.h"
 
 namespace quenby {
 namespace {
@@ -17,38 +16,19 @@ using ::testing::Not;
 using ::testing::StartsWith;
 
 // A running console on loopback with a file, the test modules under /bin/ and the log on.
-class AllMethodsTest : public ::testing::Test {
+class AllMethodsTest : public ::testing::Test, protected test::TConsoleOnLoopback {
  protected:
-  AllMethodsTest() : console_(dir_.FilePath("quenby"), "") {
-    console_.IPWatch1.AddressSource = [] { return std::string("127.0.0.1"); };
-    console_.FormCreate();
-    console_.FormShow();
-    console_.Settings.Host = "127.0.0.1";
-    console_.Settings.Port = "0";
-    console_.Settings.Root = dir_.Path();
-    console_.Settings.EnableLog = true;
-    console_.Settings.AliasLines = {std::string("/bin=") + QUENBY_TEST_MODULE_DIR};
-    dir_.Write("a.txt", "file a");
+  AllMethodsTest() {
+    Console.Settings.AliasLines = {std::string("/bin=") + QUENBY_TEST_MODULE_DIR};
+    Dir.Write("a.txt", "file a");
   }
-  ~AllMethodsTest() override { console_.btnStopClick(); }
 
   void Start(bool all_methods) {
-    console_.Features.AllMethods = all_methods;
-    console_.btnStartClick();
-    ASSERT_TRUE(console_.HTTPServer.Active());
+    Console.Features.AllMethods = all_methods;
+    Console.btnStartClick();
+    ASSERT_TRUE(Console.HTTPServer.Active());
   }
-  void Stop() { console_.btnStopClick(); }
-
-  std::string Exchange(const std::string& request) {
-    test::TLoopbackClient client(console_.ListeningPort());
-    client.Send(request);
-    return client.ReceiveUntilClose();
-  }
-
-  std::string Log() const { return dir_.Exists("quenby.log") ? dir_.Read("quenby.log") : ""; }
-
-  test::TempDir dir_;
-  TServerConsole console_;
+  void Stop() { Console.btnStopClick(); }
 };
 
 // The session cookie differs from one reply to the next; the rest must not.
@@ -100,7 +80,7 @@ TEST_F(AllMethodsTest, FilesAndMissingFilesAnswer405WithAllow) {
     EXPECT_THAT(reply, HasSubstr("\r\nContent-Length: " + std::to_string(page.size()) + "\r\n"));
     EXPECT_THAT(reply, EndsWith("\r\n\r\n" + page));
   }
-  EXPECT_EQ(dir_.Read("a.txt"), "file a") << "no method changes a file";
+  EXPECT_EQ(Dir.Read("a.txt"), "file a") << "no method changes a file";
   // A missing module is still a missing script, whatever the method.
   EXPECT_THAT(Exchange("PUT /bin/none.dll HTTP/1.0\r\n\r\n"),
               HasSubstr("\r\n\r\n<H1><center>Script not found</center></H1>"));
@@ -123,7 +103,7 @@ TEST_F(AllMethodsTest, GetHeadAndPostRepliesAndLogLinesAreTheSameWithAndWithoutT
       replies[all_methods].push_back(WithoutCookie(Exchange(request)));
     Stop();
     logs[all_methods] = Log();
-    dir_.Write("quenby.log", "");
+    Dir.Write("quenby.log", "");
   }
   EXPECT_EQ(replies[0], replies[1]);
   // The log lines differ only in their time-stamps and client ports.

@@ -8,7 +8,7 @@
 #include <filesystem>
 
 #include "console/server_console.h"
-#include "support/net_loopback.h"
+#include "support/console_on_loopback.h"
 #include "support/temp_dir.h"
 
 namespace quenby {
@@ -80,39 +80,22 @@ TEST(FolderListing, ThePageEscapesNamesAndListsFoldersFirstWithoutHiddenOnes) {
 }
 
 // A running console on loopback over a root with a folder that has no index document.
-class FolderListingConsoleTest : public ::testing::Test {
+class FolderListingConsoleTest : public ::testing::Test, protected test::TConsoleOnLoopback {
  protected:
-  FolderListingConsoleTest() : console_(dir_.FilePath("quenby"), "") {
-    console_.IPWatch1.AddressSource = [] { return std::string("127.0.0.1"); };
-    console_.FormCreate();
-    console_.FormShow();
-    console_.Settings.Host = "127.0.0.1";
-    console_.Settings.Port = "0";
-    console_.Settings.Root = dir_.FilePath("site");
-    console_.Settings.EnableLog = true;
-    dir_.Write("site/index.htm", "home");
-    dir_.Write("site/docs/a b.txt", "text");
+  FolderListingConsoleTest() : TConsoleOnLoopback("site") {
+    Dir.Write("site/index.htm", "home");
+    Dir.Write("site/docs/a b.txt", "text");
   }
-  ~FolderListingConsoleTest() override { console_.btnStopClick(); }
-
-  std::string Exchange(const std::string& request) {
-    test::TLoopbackClient client(console_.ListeningPort());
-    client.Send(request);
-    return client.ReceiveUntilClose();
-  }
-
-  test::TempDir dir_;
-  TServerConsole console_;
 };
 
 TEST_F(FolderListingConsoleTest, AFolderWithoutItsIndexIsListedOnlyWithTheOption) {
-  console_.btnStartClick();
+  Console.btnStartClick();
   const std::string before = Exchange("GET /docs/ HTTP/1.0\r\n\r\n");
   EXPECT_THAT(before, StartsWith("HTTP/1.1 404"));
-  console_.btnStopClick();
+  Console.btnStopClick();
 
-  console_.Features.ListFolders = true;
-  console_.btnStartClick();
+  Console.Features.ListFolders = true;
+  Console.btnStartClick();
   const std::string listing = Exchange("GET /docs/ HTTP/1.0\r\n\r\n");
   EXPECT_THAT(listing, StartsWith("HTTP/1.1 200 OK\r\n"));
   EXPECT_THAT(listing, HasSubstr("Content-Type: text/html; charset=utf-8\r\n"));
@@ -128,8 +111,8 @@ TEST_F(FolderListingConsoleTest, AFolderWithoutItsIndexIsListedOnlyWithTheOption
       << "an index document is served as before";
   EXPECT_THAT(Exchange("GET /nothing/ HTTP/1.0\r\n\r\n"), StartsWith("HTTP/1.1 404"));
   EXPECT_THAT(Exchange("GET /docs/../../ HTTP/1.0\r\n\r\n"), StartsWith("HTTP/1.1 404"));
-  console_.btnStopClick();
-  EXPECT_THAT(dir_.Read("quenby.log"), HasSubstr("Listing folder " + dir_.FilePath("site/docs")));
+  Console.btnStopClick();
+  EXPECT_THAT(Dir.Read("quenby.log"), HasSubstr("Listing folder " + Dir.FilePath("site/docs")));
 }
 
 }  // namespace
