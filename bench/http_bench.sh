@@ -4,8 +4,10 @@
 # 64 MiB; Quenby also runs hello.dll behind /bin). Only the ratios within one run are worth
 # comparing: absolute figures drift between runs on a shared machine.
 #   bench/http_bench.sh [--duration SECONDS] [--build DIR]
-# Quenby runs headless with logging off and keep-alive off, as the console runs it. Installs
-# wrk, nginx-light, lighttpd and curl from Debian when they are missing.
+# Quenby runs headless with logging off and keep-alive off, as the console runs it; the
+# keep-alive row runs it again with --keep-alive against the other two (which keep connections
+# by default), and compares it with lighttpd. Installs wrk, nginx-light, lighttpd and curl
+# from Debian when they are missing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -99,11 +101,11 @@ server.max-connections = 4096
 mimetype.assign = (".htm" => "text/html", "" => "application/octet-stream")
 EOF
 
-start_server() {
+start_server() {  # server [extra Quenby options]
   case "$1" in
     quenby)
       "$build/quenby" --headless --settings "$work/quenby.ini" --host 127.0.0.1 --port "$port" \
-        --root "$root" --no-log --alias "/bin=$build/modules" >"$work/quenby.out" 2>&1 &
+        --root "$root" --no-log --alias "/bin=$build/modules" "${@:2}" >"$work/quenby.out" 2>&1 &
       ;;
     nginx) nginx -c "$work/nginx/nginx.conf" -p "$work/nginx" -e "$work/nginx/error.log" & ;;
     lighttpd) lighttpd -D -f "$work/lighttpd/lighttpd.conf" & ;;
@@ -142,6 +144,12 @@ wrk_close() {
          $1 == "99%" { v = $2; unit = v; sub(/[0-9.]+/, "", unit); sub(/[a-z]+$/, "", v)
                        p99 = (unit == "us") ? v / 1000 : (unit == "s") ? v * 1000 : v }
          END { printf "%.0f %.2f\n", rps, p99 }'
+}
+
+# wrk on kept connections: "REQUESTS_PER_SECOND".
+wrk_keep() {
+  wrk -t2 -c50 -d"${duration}s" "http://127.0.0.1:$port$1" |
+    awk '/^Requests\/sec:/ { printf "%.0f\n", $2 }'
 }
 
 listen_overflows() {
@@ -183,6 +191,12 @@ for server in nginx lighttpd quenby; do
   wait "$HOLD_PID" 2>/dev/null || true
 done
 
+for server in nginx lighttpd quenby; do
+  if [ "$server" = quenby ]; then start_server quenby --keep-alive; else start_server "$server"; fi
+  row "$server" small_keepalive_req_per_s "$(wrk_keep /small.htm)"
+  stop_server
+done
+
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "-" }'; }
 echo
 printf '%-32s %10s %10s %10s %14s\n' figure nginx lighttpd quenby quenby/nginx
@@ -194,3 +208,8 @@ done
 printf '%-32s %10s %10s %10s %14s\n' "hello_req_per_s (vs own static)" - - \
   "${figure[quenby,hello_req_per_s]}" \
   "$(ratio "${figure[quenby,hello_req_per_s]}" "${figure[quenby,small_req_per_s]}")"
+printf '%-32s %10s %10s %10s %14s\n' small_keepalive_req_per_s "${figure[nginx,small_keepalive_req_per_s]}" \
+  "${figure[lighttpd,small_keepalive_req_per_s]}" "${figure[quenby,small_keepalive_req_per_s]}" \
+  "$(ratio "${figure[quenby,small_keepalive_req_per_s]}" "${figure[nginx,small_keepalive_req_per_s]}")"
+printf '%-32s %10s %10s %10s %14s\n' "keep-alive quenby/lighttpd" - - - \
+  "$(ratio "${figure[quenby,small_keepalive_req_per_s]}" "${figure[lighttpd,small_keepalive_req_per_s]}")"

@@ -134,6 +134,8 @@ void TRequestHandler::AnswerHead(const std::string& file_path, THTTPResponseInfo
   // A size the record cannot hold is not announced (as for GET) rather than cut short.
   const std::int64_t size = OpenFileSize(file, file_path);
   response.SetContentLength(CanAnnounceLength(size) ? static_cast<std::int32_t>(size) : -1);
+  if (!CanAnnounceLength(size))
+    response.SetCloseAfterReply(true);  // a length it cannot announce ends its connection
 }
 
 bool TRequestHandler::AnswerListing(const THandlerSettings& settings, TPeerThread& thread,

@@ -154,7 +154,8 @@ void TServerConsole::StartServer() {
   const int port = StrToInt(Settings.Port);
   binding.Port = port;
   HTTPServer.SetDefaultPort(port);
-  HTTPServer.KeepAlive = false;
+  HTTPServer.KeepAlive = Features.KeepAlive;
+  HTTPServer.FramedKeepAlive = Features.KeepAlive;
   HTTPServer.AllMethodsToCommandGet = Features.AllMethods;
   handler_->SetSettings(HandlerSettings());
   ISAPIRunner.ReloadModules = Features.ReloadModules;

@@ -94,6 +94,8 @@ void THTTPResponseInfo::BuildHeaders() {
     if (ContentLength() == -1) {
       BodyText = StatusPage(StatusUnauthorized, StatusTextOf(StatusUnauthorized));
       SetContentLength(static_cast<std::int32_t>(BodyText.size()));
+      if (FramedReply)
+        Headers.SetValue("Content-Length", std::to_string(ContentLength()));
     }
   }
 }
@@ -111,6 +113,8 @@ void THTTPResponseInfo::SendHeader(std::string_view status) {
       SetContentLength(static_cast<std::int32_t>(BodyStream()->Size()));
     else if (BodyStream() != nullptr)
       SetCloseAfterReply(true);  // too long to announce: the close ends the body
+    else if (FramedReply && !CloseAfterReply() && BasicRealm.empty())  // the challenge has a page
+      SetContentLength(0);
   }
   BuildHeaders();
   // The whole block is composed first, so it leaves in one send and a failure while

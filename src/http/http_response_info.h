@@ -87,6 +87,10 @@ class THTTPResponseInfo : public TResponseHeaderInfo {
   std::string StatusText;
   /// The session of this request, or none. Not owned.
   THTTPSession* CurrentSession = nullptr;
+  /// The connection may outlive this reply, so the reply must say where it ends: a reply
+  /// that keeps the connection and has nothing to send announces "Content-Length: 0", the
+  /// 401 challenge page announces its length, and the engine sends no body after a HEAD.
+  bool FramedReply = false;
 
  private:
   int status_code_ = StatusOK;

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "http/http_exceptions.h"
+#include "http/request_framing.h"
 #include "http/request_reader.h"
 #include "http/status_text.h"
 #include "net/net_exceptions.h"
@@ -17,6 +18,7 @@ namespace {
 
 constexpr const char* KeepAliveValue = "Keep-alive";
 constexpr const char* PostMethod = "POST";
+constexpr const char* HeadMethod = "HEAD";
 /// Poll step of the destructor's last wait for peer threads that outlived the timeout.
 constexpr auto LatePeerPollStep = std::chrono::milliseconds(10);
 
@@ -175,8 +177,9 @@ bool TCustomHTTPServer::ExecuteHook(TPeerThread& thread) {
   connection.MaxReadWait = StallTimeOut;
   try {
     bool close = !KeepAlive;
-    while (ServeRequest(thread, connection, close) && !close) {
-    }
+    bool first = true;
+    while (ServeRequest(thread, connection, close, first) && !close)
+      first = false;
   } catch (const ESocketError& e) {
     DisconnectQuietly(connection);
     if (e.LastError() != SockErrConnReset)
@@ -194,7 +197,10 @@ bool TCustomHTTPServer::ExecuteHook(TPeerThread& thread) {
   return true;
 }
 
-bool TCustomHTTPServer::ServeRequest(TPeerThread& thread, TTCPConnection& connection, bool& close) {
+bool TCustomHTTPServer::ServeRequest(TPeerThread& thread, TTCPConnection& connection, bool& close,
+                                     bool first) {
+  if (!first && Framed() && !AwaitNextRequest(connection))
+    return false;
   TScopeGuard head_read([&connection] { connection.ClearReadDeadline(); });
   if (HeadTimeOut > 0)
     connection.SetReadDeadline(std::chrono::steady_clock::now() +
@@ -205,6 +211,9 @@ bool TCustomHTTPServer::ServeRequest(TPeerThread& thread, TTCPConnection& connec
     return false;
   if (!ReachesCommandGet(parts.Method) || !OnCommandGet) {
     NotifyCommandOther(thread, parts.Method, parts.Target, parts.Version);
+    // Nothing of it was read past its request line: the rest must not pass as a request.
+    if (Framed())
+      close = true;
     return true;
   }
   // Declared in this order so that the reply is freed before the request.
@@ -212,16 +221,49 @@ bool TCustomHTTPServer::ServeRequest(TPeerThread& thread, TTCPConnection& connec
   request.RequestLine = line;
   request.ClientAddress = PeerAddress(connection);
   request.Method = parts.Method;
-  ReadRequest(thread, connection, request, parts.Target);
+  ReadHead(connection, request);
   request.HTTPVersion = parts.Version;
 
   THTTPResponseInfo response(&connection);
-  response.SetCloseAfterReply(!KeepAlive || !SameText(request.Connection, KeepAliveValue));
+  if (RefusedForFraming(thread, request, response)) {
+    close = true;
+    return true;
+  }
+  ReadBody(thread, connection, request, !response.CloseAfterReply());
+  SplitRequestTarget(request, parts.Target, ParseParams);
   const bool continue_processing = LookUpSession(thread, request, response);
   if (!Trim(ServerSoftware).empty())
     response.Server = ServerSoftware;
   AnswerRequest(thread, request, response, continue_processing);
   close = response.CloseAfterReply();
+  return true;
+}
+
+bool TCustomHTTPServer::AwaitNextRequest(TTCPConnection& connection) const {
+  if (connection.InputBuffer().Size() > 0)
+    return true;  // pipelined behind the last request
+  return connection.FillInputBuffer(false, KeepAliveIdleTime, false) > 0;
+}
+
+bool TCustomHTTPServer::RefusedForFraming(TPeerThread& thread, THTTPRequestInfo& request,
+                                          THTTPResponseInfo& response) {
+  if (!Framed()) {
+    response.SetCloseAfterReply(!KeepAlive || !SameText(request.Connection, KeepAliveValue));
+    return false;
+  }
+  response.FramedReply = true;
+  response.SetCloseAfterReply(!KeepsConnection(request.HTTPVersion, request.Connection));
+  const int refusal = RequestFramingFault(request.Headers);
+  if (refusal == 0)
+    return false;
+  // Its body is left unread: the close (after draining) ends it.
+  response.SetStatusCode(refusal);
+  response.SetCloseAfterReply(true);
+  response.BodyText = "<HTML><BODY><B>" + std::to_string(refusal) + " " + response.StatusText +
+                      "</B></BODY></HTML>";
+  if (!Trim(ServerSoftware).empty())
+    response.Server = ServerSoftware;
+  AnswerRequest(thread, request, response, false);
   return true;
 }
 
@@ -232,17 +274,14 @@ bool TCustomHTTPServer::ReachesCommandGet(const std::string& method) const {
   return AllMethodsToCommandGet && IsMethodToken(method);
 }
 
-void TCustomHTTPServer::ReadRequest(TPeerThread& thread, TTCPConnection& connection,
-                                    THTTPRequestInfo& request, const std::string& target) {
+void TCustomHTTPServer::ReadHead(TTCPConnection& connection, THTTPRequestInfo& request) {
   ReadHeaderLines(connection, request.Headers);
   connection.ClearReadDeadline();  // the head is whole: the body is bounded by StallTimeOut
   request.ParseHeaders();
-  ReadBody(thread, connection, request);
-  SplitRequestTarget(request, target, ParseParams);
 }
 
 void TCustomHTTPServer::ReadBody(TPeerThread& thread, TTCPConnection& connection,
-                                 THTTPRequestInfo& request) {
+                                 THTTPRequestInfo& request, bool keep) {
   std::unique_ptr<TStream> supplied;
   NotifyCreatePostStream(thread, supplied);
   // A handler's stream belongs to the request from the start, so it is freed with the
@@ -253,9 +292,12 @@ void TCustomHTTPServer::ReadBody(TPeerThread& thread, TTCPConnection& connection
     request.PostedStream = std::move(supplied);
     stream = request.PostedStream.get();
   }
+  // On a framed kept connection a body without a length is empty; the next bytes are the
+  // next request.
+  const bool to_close = !(keep && Framed());
   if (request.ContentLength() > 0)
     ReadBodyBytes(connection, *stream, request.ContentLength());
-  else if (request.Method == PostMethod && !request.ContentLengthKnown)
+  else if (request.Method == PostMethod && !request.ContentLengthKnown && to_close)
     connection.ReadToStream(*stream, -1, true);
   if (const auto* text = dynamic_cast<const TMemoryStream*>(stream)) {
     request.PostedText = text->DataString();
@@ -311,9 +353,12 @@ void TCustomHTTPServer::AnswerRequest(TPeerThread& thread, THTTPRequestInfo& req
   }
   TTCPConnection& connection = *response.ClientConnection;
   TReplyBuffering buffering(connection);
-  if (!response.HeaderSent)
+  const bool engine_header = !response.HeaderSent;
+  if (engine_header)
     response.SendHeader();
-  if (!response.BodyText.empty() || response.BodyStream() != nullptr)
+  // A framed HEAD reply is its header alone; the body a handler left stays unsent.
+  const bool header_only = response.FramedReply && engine_header && request.Method == HeadMethod;
+  if (!header_only && (!response.BodyText.empty() || response.BodyStream() != nullptr))
     response.SendBody();
   // The last bytes of a reply that the close ends wait for the close, so that they travel
   // in one segment with it: a client reading to the close (a module's reply) wakes once.

@@ -24,6 +24,8 @@ constexpr int DefaultHeadTimeOut = 60000;
 /// ms a client may leave one read of its request waiting (a stalled body, or a module's
 /// ReadClient), whatever else the read allows.
 constexpr int DefaultStallTimeOut = 60000;
+/// ms a kept connection may wait for its next request line before it is closed.
+constexpr int DefaultKeepAliveIdleTime = 5000;
 
 /// Answers a GET, POST or HEAD request (any method with AllMethodsToCommandGet) by filling
 /// (or writing) the reply.
@@ -62,6 +64,13 @@ class TCustomHTTPServer : public TTCPServer {
   bool AutoStartSession = false;
   /// Allow more than one request per connection.
   bool KeepAlive = false;
+  /// With KeepAlive: connections are kept as HTTP/1.1 clients expect (KeepsConnection), every
+  /// reply on them says where it ends (THTTPResponseInfo::FramedReply), a request whose body
+  /// cannot be delimited is refused and closes (RequestFramingFault), and a kept connection
+  /// idle for KeepAliveIdleTime ms is closed. Without it, KeepAlive keeps only requests that
+  /// send "Connection: Keep-alive".
+  bool FramedKeepAlive = false;
+  int KeepAliveIdleTime = DefaultKeepAliveIdleTime;
   /// Idle and slow clients: a head that has not arrived within HeadTimeOut ms, or a read
   /// that waits StallTimeOut ms, ends the connection, so that no client holds a thread
   /// longer. 0 turns a limit off.
@@ -133,12 +142,21 @@ class TCustomHTTPServer : public TTCPServer {
  private:
   // One request of the loop; false when the request line ends the connection. `close`
   // keeps the decision of the last request that had a reply.
-  bool ServeRequest(TPeerThread& thread, TTCPConnection& connection, bool& close);
+  bool ServeRequest(TPeerThread& thread, TTCPConnection& connection, bool& close, bool first);
   bool ReachesCommandGet(const std::string& method) const;
-  // Reads headers and body and splits the target into `request` (everything up to the reply).
-  void ReadRequest(TPeerThread& thread, TTCPConnection& connection, THTTPRequestInfo& request,
-                   const std::string& target);
-  void ReadBody(TPeerThread& thread, TTCPConnection& connection, THTTPRequestInfo& request);
+  bool Framed() const { return KeepAlive && FramedKeepAlive; }
+  // Waits up to KeepAliveIdleTime for the next request on a kept connection; false when
+  // none came (or the client left).
+  bool AwaitNextRequest(TTCPConnection& connection) const;
+  // Decides whether the connection stays open after `response`; true when the request is
+  // refused for its framing (the refusal is then sent).
+  bool RefusedForFraming(TPeerThread& thread, THTTPRequestInfo& request,
+                         THTTPResponseInfo& response);
+  // Reads the header lines and parses them into `request`.
+  void ReadHead(TTCPConnection& connection, THTTPRequestInfo& request);
+  // `keep`: the connection stays open, so a body without a length is empty.
+  void ReadBody(TPeerThread& thread, TTCPConnection& connection, THTTPRequestInfo& request,
+                bool keep);
   // Session lookup from the cookies; false when OnInvalidSession stopped the request.
   bool LookUpSession(TPeerThread& thread, THTTPRequestInfo& request, THTTPResponseInfo& response);
   // The handler inside the 500 trap, then whatever it left unwritten.

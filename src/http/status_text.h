@@ -6,9 +6,11 @@ namespace quenby {
 /// phrases come from the status table behind StatusTextOf.
 constexpr int StatusOK = 200;
 constexpr int StatusMovedTemporarily = 302;
+constexpr int StatusBadRequest = 400;
 constexpr int StatusUnauthorized = 401;
 constexpr int StatusNotFound = 404;
 constexpr int StatusMethodNotAllowed = 405;
+constexpr int StatusLengthRequired = 411;
 constexpr int StatusInternalServerError = 500;
 /// Statuses from this one on report a failure.
 constexpr int FirstErrorStatus = 400;

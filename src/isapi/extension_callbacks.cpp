@@ -188,6 +188,9 @@ BOOL TransmitFile(TECB& block, LPVOID buffer) {
   if (connection->WriteBuffering())
     connection->FlushWriteBuffering();
   block.MarkFileSent();
+  // Its bytes are not counted against an announced length: the close ends the reply.
+  if (block.ResponseInfo->FramedReply)
+    block.ResponseInfo->SetCloseAfterReply(true);
   const int file = HSE_FD_FROM_HANDLE(info.hFile);
   const bool sent = handler->NativeSendAllowed()
                         ? SendFileBytes(binding->SocketHandle(), file, info.BytesToWrite)

@@ -6,6 +6,7 @@
 #include "http/header_list.h"
 #include "http/http_date.h"
 #include "http/http_response_info.h"
+#include "http/request_framing.h"
 #include "http/status_text.h"
 #include "isapi/ecb.h"
 #include "net/tcp_connection.h"
@@ -72,6 +73,11 @@ bool ApplyExtensionHeaders(TECB& block, std::string_view H) {
   if (!reply.Location.empty())
     reply.SetStatusCode(StatusMovedTemporarily);
   reply.Pragma = lines.ValueByName("Pragma");
+  // On a kept connection a module that gives its body's length keeps the connection.
+  std::int32_t length = -1;
+  if (reply.FramedReply && !block.HeaderWritten() && lines.IndexOfHeader("Content-Length") >= 0 &&
+      ParseContentLength(lines.ValueByName("Content-Length"), length))
+    reply.SetContentLength(length);
 
   if (lines.IndexOfHeader("Date") >= 0 && !TryTextToDateTime(lines.ValueByName("Date"), reply.Date))
     return false;
@@ -90,7 +96,8 @@ bool SendExtensionHeader(TECB& block, std::string_view module_status) {
   // written before the header stays collected and follows it.
   std::string collected = std::move(reply.BodyText);
   reply.BodyText.clear();
-  reply.SetCloseAfterReply(true);
+  if (!reply.FramedReply || reply.ContentLength() < 0)
+    reply.SetCloseAfterReply(true);
   bool sent = true;
   // The body follows when the module returns: the head waits for it, so that both leave in
   // one segment instead of two (a module that holds its request pending delays its head by

@@ -44,9 +44,19 @@ Proc Resolve(void* handle, const char* name) {
 }
 
 // A module's reply that the engine must not frame: mark it sent and close the connection
-// after it, because a module's body is not length-delimited.
-void MarkModuleReply(THTTPResponseInfo& response) {
+// after it, because a module's body is not length-delimited. Only a header the module gave a
+// length, on a kept connection, with a body of that length keeps the connection.
+void MarkModuleReply(const THTTPRequestInfo& request, THTTPResponseInfo& response) {
+  const bool header_written = response.HeaderSent;
   response.HeaderSent = true;
+  if (response.FramedReply && header_written) {
+    if (request.Method == "HEAD")
+      response.BodyText.clear();
+    else if (response.BodyText.size() != static_cast<std::size_t>(response.ContentLength()))
+      response.SetCloseAfterReply(true);
+    if (!response.CloseAfterReply() && response.ContentLength() >= 0)
+      return;
+  }
   response.SetCloseAfterReply(true);
 }
 
@@ -203,7 +213,7 @@ void TISAPIRunner::RunExtension(const std::string& module_path, TPeerThread* thr
 
   // A failed run that sent nothing yet gets the engine's ordinary reply for its status.
   if (client_written || response->StatusCode() < FirstErrorStatus)
-    MarkModuleReply(*response);
+    MarkModuleReply(*request, *response);
   DoAfterExecute();
 }
 
