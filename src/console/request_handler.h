@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -26,6 +27,8 @@ struct THandlerSettings {
   /// Every method reaches the handler: modules see it, files answer 405 to all but
   /// FileMethods.
   bool AllMethods = false;
+  /// GET and HEAD of a file carry validators and honour conditional and range requests.
+  bool HTTPCache = false;
 };
 
 /// The methods a plain file answers, as the 405 reply's "Allow" value.
@@ -77,6 +80,11 @@ class TRequestHandler {
   static void AnswerMethodNotAllowed(THTTPResponseInfo& response);
   void SendFile(const THandlerSettings& settings, const std::string& file_path, TPeerThread& thread,
                 THTTPResponseInfo& response);
+  void SendValidatedFile(const THandlerSettings& settings, const std::string& file_path,
+                         TPeerThread& thread, THTTPRequestInfo& request,
+                         THTTPResponseInfo& response);
+  void LogFileSent(const THandlerSettings& settings, const std::string& file_path,
+                   TPeerThread& thread, std::int64_t sent, std::int64_t size);
 
   THTTPServer& server_;
   TISAPIRunner& runner_;

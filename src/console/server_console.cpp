@@ -176,6 +176,7 @@ THandlerSettings TServerConsole::HandlerSettings() const {
   copy.EnableLog = Settings.EnableLog;
   copy.LogFileName = LogFileName;
   copy.AllMethods = Features.AllMethods;
+  copy.HTTPCache = Features.HTTPCache;
   return copy;
 }
 
