@@ -4,6 +4,7 @@
 
 #include "console/folder_listing.h"
 #include "console/routing.h"
+#include "console/validated_file_reply.h"
 #include "http/http_request_info.h"
 #include "http/http_response_info.h"
 #include "http/http_server.h"
@@ -105,6 +106,11 @@ void TRequestHandler::HTTPServerCommandGet(TPeerThread& AThread, THTTPRequestInf
     AResponseInfo.BodyText = ErrorPage(AResponseInfo.StatusText);
     return;
   }
+  if (settings->HTTPCache &&
+      (SameText(ARequestInfo.Method, GetMethod) || SameText(ARequestInfo.Method, HeadMethod))) {
+    SendValidatedFile(*settings, route.FilePath, AThread, ARequestInfo, AResponseInfo);
+    return;
+  }
   if (SameText(ARequestInfo.Method, HeadMethod)) {
     AnswerHead(route.FilePath, AResponseInfo);
     return;
@@ -176,6 +182,20 @@ void TRequestHandler::SendFile(const THandlerSettings& settings, const std::stri
   // header has gone out can only end the connection.
   const std::int64_t size = FileSize(file_path);
   const auto sent = server_.SendFileReply(thread, response, file_path);
+  LogFileSent(settings, file_path, thread, sent, size);
+}
+
+void TRequestHandler::SendValidatedFile(const THandlerSettings& settings,
+                                        const std::string& file_path, TPeerThread& thread,
+                                        THTTPRequestInfo& request, THTTPResponseInfo& response) {
+  const TFileReplyBytes bytes = AnswerValidatedFile(server_, thread, request, response, file_path,
+                                                    FileContentType(file_path));
+  if (!SameText(request.Method, HeadMethod))  // HEAD was never logged as a file sent
+    LogFileSent(settings, file_path, thread, bytes.Sent, bytes.Size);
+}
+
+void TRequestHandler::LogFileSent(const THandlerSettings& settings, const std::string& file_path,
+                                  TPeerThread& thread, std::int64_t sent, std::int64_t size) {
   if (settings.EnableLog) {
     const TPeerAddress peer = PeerAddress(thread);
     AppendLogEntry(Format("Serving file %s (%lld bytes / %lld bytes sent) to %s:%d",

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -28,6 +29,8 @@ struct THandlerSettings {
   bool AllMethods = false;
   /// A folder without its index document is answered with a listing instead of a 404.
   bool ListFolders = false;
+  /// GET and HEAD of a file carry validators and honour conditional and range requests.
+  bool HTTPCache = false;
 };
 
 /// The methods a plain file answers, as the 405 reply's "Allow" value.
@@ -83,6 +86,11 @@ class TRequestHandler {
   static void AnswerMethodNotAllowed(THTTPResponseInfo& response);
   void SendFile(const THandlerSettings& settings, const std::string& file_path, TPeerThread& thread,
                 THTTPResponseInfo& response);
+  void SendValidatedFile(const THandlerSettings& settings, const std::string& file_path,
+                         TPeerThread& thread, THTTPRequestInfo& request,
+                         THTTPResponseInfo& response);
+  void LogFileSent(const THandlerSettings& settings, const std::string& file_path,
+                   TPeerThread& thread, std::int64_t sent, std::int64_t size);
 
   THTTPServer& server_;
   TISAPIRunner& runner_;

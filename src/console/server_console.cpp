@@ -180,6 +180,7 @@ THandlerSettings TServerConsole::HandlerSettings() const {
   copy.LogFileName = LogFileName;
   copy.AllMethods = Features.AllMethods;
   copy.ListFolders = Features.ListFolders;
+  copy.HTTPCache = Features.HTTPCache;
   return copy;
 }
 

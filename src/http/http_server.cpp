@@ -405,6 +405,22 @@ std::int64_t TCustomHTTPServer::SendFileReply(TPeerThread& thread, THTTPResponse
   return written;
 }
 
+std::int64_t TCustomHTTPServer::SendFileRangeReply(TPeerThread& thread, THTTPResponseInfo& response,
+                                                   TFileStream& file, std::int64_t offset,
+                                                   std::int64_t count) {
+  if (CanAnnounceLength(count)) {
+    response.SetContentLength(static_cast<std::int32_t>(count));
+  } else {
+    response.SetContentLength(-1);
+    response.SetCloseAfterReply(true);
+  }
+  TReplyBuffering buffering(*thread.Connection());
+  response.SendHeader();
+  const std::int64_t written = thread.Connection()->WriteOpenFileRange(file, offset, count);
+  buffering.Finish();
+  return written;
+}
+
 void TCustomHTTPServer::NotifyCreateSession(TPeerThread& thread,
                                             std::unique_ptr<THTTPSession>& session) {
   session.reset();

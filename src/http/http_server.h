@@ -126,6 +126,11 @@ class TCustomHTTPServer : public TTCPServer {
   /// pass through.
   virtual std::int64_t SendFileReply(TPeerThread& thread, THTTPResponseInfo& response,
                                      const std::string& file_name);
+  /// Answers with `count` bytes of an open file from `offset` (both checked by the caller):
+  /// ContentLength `count`, SendHeader, then those bytes. The status, type and any other
+  /// header are the caller's. Returns the bytes written; connection errors pass through.
+  std::int64_t SendFileRangeReply(TPeerThread& thread, THTTPResponseInfo& response,
+                                  TFileStream& file, std::int64_t offset, std::int64_t count);
 
  protected:
   /// Fires OnCreateSession with `session` reset to none.

@@ -136,6 +136,9 @@ class TTCPConnection : public TNetComponent {
   /// without intercept goes through the kernel's file send (the same bytes, no copies);
   /// smaller ones are copied, so that they leave with a collected header in one piece.
   std::int64_t WriteOpenFile(TFileStream& file);
+  /// As WriteOpenFile for the `count` bytes from `offset` (both within the file); returns
+  /// `count`. Raises ENoDataToRead when the file ends before them.
+  std::int64_t WriteOpenFileRange(TFileStream& file, std::int64_t offset, std::int64_t count);
   /// Writes the reply's wire form when it has content.
   void WriteReply(const TRFCReply& reply);
 
@@ -188,7 +191,7 @@ class TTCPConnection : public TNetComponent {
   int BoundedWait(int timeout) const;
   // The socket a file may be sent on by the kernel, or null.
   TSocketHandle* NativeSendBinding() const;
-  void SendFileAll(TSocketHandle& binding, int file, std::int64_t size);
+  void SendFileAll(TSocketHandle& binding, int file, std::int64_t offset, std::int64_t count);
   int CaptureLinesTo(const std::function<void(const std::string&)>& add,
                      const std::string& terminator_line, bool dot_unstuff);
 

@@ -153,28 +153,37 @@ std::int64_t TTCPConnection::WriteFileContents(const std::string& file_name, boo
 }
 
 std::int64_t TTCPConnection::WriteOpenFile(TFileStream& file) {
-  const std::int64_t size = file.Size();
+  return WriteOpenFileRange(file, 0, file.Size());
+}
+
+std::int64_t TTCPConnection::WriteOpenFileRange(TFileStream& file, std::int64_t offset,
+                                                std::int64_t count) {
   TSocketHandle* binding = NativeSendBinding();
-  if (binding == nullptr || size < NativeFileSendMinimum) {
-    WriteFromStream(file, true, false, size);
-    return size;
+  if (binding == nullptr || count < NativeFileSendMinimum) {
+    file.SetPosition(offset);
+    if (count > 0) {  // a count of 0 would mean "to the end"
+      WriteFromStream(file, false, false, count);
+    }
+    return count;
   }
   FlushWriteBuffering(-1);
   if (!CanSend()) {
     CheckPeerClosed(true, true);
     throw ENotConnected(RSNotConnected);
   }
-  BeginWork(wmWrite, size);
-  Finally([&] { SendFileAll(*binding, file.Handle(), size); }, [this] { EndWork(wmWrite); });
-  return size;
+  BeginWork(wmWrite, count);
+  Finally([&] { SendFileAll(*binding, file.Handle(), offset, count); },
+          [this] { EndWork(wmWrite); });
+  return count;
 }
 
-void TTCPConnection::SendFileAll(TSocketHandle& binding, int file, std::int64_t size) {
+void TTCPConnection::SendFileAll(TSocketHandle& binding, int file, std::int64_t offset,
+                                 std::int64_t count) {
   constexpr std::int64_t MaxSendChunk = 0x7FFFF000;  // what one kernel call sends at most
   TSigPipeGuard no_sigpipe;  // the kernel's file send has no flag against SIGPIPE
-  std::int64_t offset = 0;
-  while (offset < size) {
-    const int chunk = static_cast<int>(std::min(size - offset, MaxSendChunk));
+  const std::int64_t end = offset + count;
+  while (offset < end) {
+    const int chunk = static_cast<int>(std::min(end - offset, MaxSendChunk));
     const int sent = binding.SendFileData(file, offset, chunk);
     CheckSent(sent);
     if (sent == 0) {
