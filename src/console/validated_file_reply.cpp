@@ -8,16 +8,13 @@
 #include "http/http_request_info.h"
 #include "http/http_response_info.h"
 #include "http/http_server.h"
+#include "http/status_text.h"
 #include "util/exception.h"
 #include "util/stream.h"
 #include "util/text.h"
 
 namespace quenby {
 namespace {
-
-constexpr int StatusPartialContent = 206;
-constexpr int StatusNotModified = 304;
-constexpr int StatusRangeNotSatisfiable = 416;
 
 TFileRequestConditions ConditionsOf(const THTTPRequestInfo& request) {
   TFileRequestConditions conditions;

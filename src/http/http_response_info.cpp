@@ -12,6 +12,12 @@
 namespace quenby {
 namespace {
 
+// Replies that end with their head, whatever length the resource has: a length line on them
+// would describe the resource, not the reply.
+bool NeverHasBody(int status) {
+  return status < StatusOK || status == StatusNoContent || status == StatusNotModified;
+}
+
 constexpr const char* ReplyVersion = "HTTP/1.1";
 constexpr const char* LineEnd = "\r\n";
 
@@ -113,7 +119,8 @@ void THTTPResponseInfo::SendHeader(std::string_view status) {
       SetContentLength(static_cast<std::int32_t>(BodyStream()->Size()));
     else if (BodyStream() != nullptr)
       SetCloseAfterReply(true);  // too long to announce: the close ends the body
-    else if (FramedReply && !CloseAfterReply() && BasicRealm.empty())  // the challenge has a page
+    else if (FramedReply && !CloseAfterReply() && BasicRealm.empty() &&  // the challenge has a page
+             !NeverHasBody(StatusCode()))
       SetContentLength(0);
   }
   BuildHeaders();

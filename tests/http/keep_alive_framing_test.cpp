@@ -55,6 +55,8 @@ class FramedKeepAliveTest : public ::testing::Test {
         response.BasicRealm = "Private";
       else if (request.Path == "/text")
         response.BodyText = "text";
+      else if (request.Path == "/unchanged")
+        response.SetStatusCode(304);
       // anything else: an empty reply
     };
     server_.Start();
@@ -80,6 +82,18 @@ TEST_F(FramedKeepAliveTest, ChallengesAndEmptyRepliesAnnounceTheirLength) {
   EXPECT_EQ(client.Receive(expected.size(), std::chrono::seconds(5)), expected);
   EXPECT_EQ(client.Receive(1, std::chrono::milliseconds(100)), "") << "nothing after the last";
   EXPECT_FALSE(client.WaitForClose(std::chrono::milliseconds(100)));
+}
+
+TEST_F(FramedKeepAliveTest, RepliesThatNeverHaveABodyAnnounceNoLength) {
+  // A length on a 304 would describe the stored copy the client already has, not this reply.
+  TLoopbackClient client(server_.Port());
+  client.Send("GET /unchanged HTTP/1.1\r\n\r\nGET /text HTTP/1.1\r\n\r\n");
+  const std::string expected =
+      "HTTP/1.1 304 Not Modified\r\nConnection: keep-alive\r\nContent-Type: text/html\r\n"
+      "Server: QuenbyHTTP/1.0\r\n\r\n"
+      "HTTP/1.1 200 OK\r\nConnection: keep-alive\r\nContent-Type: text/html\r\n"
+      "Content-Length: 4\r\nServer: QuenbyHTTP/1.0\r\n\r\ntext";
+  EXPECT_EQ(client.Receive(expected.size(), std::chrono::seconds(5)), expected);
 }
 
 TEST_F(FramedKeepAliveTest, MethodsTheEngineDoesNotAnswerEndTheConnection) {
