@@ -117,8 +117,8 @@ std::string FolderListingPage(std::string_view request_path, const TListedFolder
   std::string page =
       "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>" + title +
       "</title>\n<style>body{font-family:sans-serif}td,th{padding:0 1em 0 0;text-align:left}"
-      "td.size{text-align:right}</style></head>\n<body>\n<h1>" +
-      title + "</h1>\n<table>\n<tr><th>Name</th><th>Size</th><th>Modified</th></tr>\n";
+      ".size{text-align:right}</style></head>\n<body>\n<h1>" +
+      title + "</h1>\n<table>\n<tr><th>Name</th><th class=\"size\">Size</th><th>Modified</th></tr>\n";
   if (!folder.IsTop)
     page += "<tr><td><a href=\"../\">../</a></td><td></td><td></td></tr>\n";
   for (const TListingEntry& entry : entries)
