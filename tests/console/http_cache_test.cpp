@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "console/server_console.h"
+#include "support/console_on_loopback.h"
 #include "support/net_loopback.h"
 #include "support/temp_dir.h"
 
@@ -38,30 +39,22 @@ struct TReply {
 };
 
 // A running console on loopback serving a small and a big file, the log on.
-class HTTPCacheTest : public ::testing::Test {
+class HTTPCacheTest : public ::testing::Test, protected test::TConsoleOnLoopback {
  protected:
-  HTTPCacheTest() : console_(dir_.FilePath("quenby"), "") {
-    console_.IPWatch1.AddressSource = [] { return std::string("127.0.0.1"); };
-    console_.FormCreate();
-    console_.FormShow();
-    console_.Settings.Host = "127.0.0.1";
-    console_.Settings.Port = "0";
-    console_.Settings.Root = dir_.Path();
-    console_.Settings.EnableLog = true;
-    dir_.Write("a.txt", "0123456789");
-    dir_.Write("big.txt", big_);
+  HTTPCacheTest() {
+    Dir.Write("a.txt", "0123456789");
+    Dir.Write("big.txt", big_);
   }
-  ~HTTPCacheTest() override { console_.btnStopClick(); }
 
   void Start(bool http_cache) {
-    console_.Features.HTTPCache = http_cache;
-    console_.btnStartClick();
-    ASSERT_TRUE(console_.HTTPServer.Active());
+    Console.Features.HTTPCache = http_cache;
+    Console.btnStartClick();
+    ASSERT_TRUE(Console.HTTPServer.Active());
   }
 
   std::string Exchange(const std::string& method, const std::string& path,
                        const std::string& headers = "") {
-    test::TLoopbackClient client(console_.ListeningPort());
+    test::TLoopbackClient client(Console.ListeningPort());
     client.Send(method + " " + path + " HTTP/1.0\r\n" + headers + "\r\n");
     return client.ReceiveUntilClose();
   }
@@ -74,11 +67,9 @@ class HTTPCacheTest : public ::testing::Test {
     return {reply.substr(0, end + 2), reply.substr(end + 4)};
   }
 
-  std::string Log() const { return dir_.Exists("quenby.log") ? dir_.Read("quenby.log") : ""; }
+  std::string Log() const { return Dir.Exists("quenby.log") ? Dir.Read("quenby.log") : ""; }
 
   const std::string big_ = BigContent();
-  test::TempDir dir_;
-  TServerConsole console_;
 };
 
 TEST_F(HTTPCacheTest, WithoutTheOptionRepliesStayAsTheyWere) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "console/server_console.h"
+#include "support/console_on_loopback.h"
 #include "support/net_loopback.h"
 #include "support/temp_dir.h"
 
@@ -55,31 +56,22 @@ TReply ReadReply(test::TLoopbackClient& client, bool head_request = false) {
   return reply;
 }
 
-class KeepAliveTest : public ::testing::Test {
+class KeepAliveTest : public ::testing::Test, protected test::TConsoleOnLoopback {
  protected:
-  KeepAliveTest() : console_(dir_.FilePath("quenby"), "") {
-    console_.IPWatch1.AddressSource = [] { return std::string("127.0.0.1"); };
-    console_.FormCreate();
-    console_.FormShow();
-    console_.Settings.Host = "127.0.0.1";
-    console_.Settings.Port = "0";
-    console_.Settings.Root = dir_.Path();
-    console_.Settings.AliasLines = {std::string("/bin=") + QUENBY_TEST_MODULE_DIR};
-    dir_.Write("a.txt", "file a");
+  KeepAliveTest() {
+    Console.Settings.EnableLog = false;
+    Console.Settings.AliasLines = {std::string("/bin=") + QUENBY_TEST_MODULE_DIR};
+    Dir.Write("a.txt", "file a");
   }
-  ~KeepAliveTest() override { console_.btnStopClick(); }
 
   void Start(bool keep_alive = true) {
-    console_.Features.KeepAlive = keep_alive;
-    console_.btnStartClick();
-    ASSERT_TRUE(console_.HTTPServer.Active());
+    Console.Features.KeepAlive = keep_alive;
+    Console.btnStartClick();
+    ASSERT_TRUE(Console.HTTPServer.Active());
   }
   std::unique_ptr<test::TLoopbackClient> Connect() {
-    return std::make_unique<test::TLoopbackClient>(console_.ListeningPort());
+    return std::make_unique<test::TLoopbackClient>(Console.ListeningPort());
   }
-
-  test::TempDir dir_;
-  TServerConsole console_;
 };
 
 TEST_F(KeepAliveTest, RequestsShareOneConnectionWhileEveryReplyIsFramed) {
@@ -201,7 +193,7 @@ TEST_F(KeepAliveTest, RequestsWithoutAClearBodyLengthAreRefusedAndClosed) {
 }
 
 TEST_F(KeepAliveTest, AnIdleConnectionIsClosedAfterItsTime) {
-  console_.HTTPServer.KeepAliveIdleTime = 300;
+  Console.HTTPServer.KeepAliveIdleTime = 300;
   Start();
   auto client = Connect();
   client->Send("GET /a.txt HTTP/1.1\r\n\r\n");
@@ -209,7 +201,7 @@ TEST_F(KeepAliveTest, AnIdleConnectionIsClosedAfterItsTime) {
   const auto start = std::chrono::steady_clock::now();
   EXPECT_TRUE(client->WaitForClose(std::chrono::seconds(5)));
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(250));
-  EXPECT_EQ(console_.HTTPServer.KeepAliveIdleTime, 300) << "the start keeps a time set before";
+  EXPECT_EQ(Console.HTTPServer.KeepAliveIdleTime, 300) << "the start keeps a time set before";
 }
 
 TEST_F(KeepAliveTest, StopDoesNotWaitForIdleConnections) {
@@ -221,7 +213,7 @@ TEST_F(KeepAliveTest, StopDoesNotWaitForIdleConnections) {
     EXPECT_EQ(ReadReply(*clients.back()).Body, "file a");
   }
   const auto start = std::chrono::steady_clock::now();
-  console_.btnStopClick();
+  Console.btnStopClick();
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
   for (auto& client : clients)
     EXPECT_TRUE(client->WaitForClose(std::chrono::seconds(2)));
