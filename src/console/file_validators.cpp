@@ -126,12 +126,12 @@ TFileReplyPlan PlanRange(std::string_view range, std::int64_t size) {
   const std::size_t equals = range.find('=');
   if (equals == std::string_view::npos || !SameText(TrimBlanks(range.substr(0, equals)), BytesUnit))
     return plan;
-  const std::string_view spec = TrimBlanks(range.substr(equals + 1));
-  const std::size_t dash = spec.find('-');
-  if (dash == std::string_view::npos || spec.find(',') != std::string_view::npos)
+  const std::string_view bounds = TrimBlanks(range.substr(equals + 1));
+  const std::size_t dash = bounds.find('-');
+  if (dash == std::string_view::npos || bounds.find(',') != std::string_view::npos)
     return plan;
-  const std::string_view first_text = TrimBlanks(spec.substr(0, dash));
-  const std::string_view last_text = TrimBlanks(spec.substr(dash + 1));
+  const std::string_view first_text = TrimBlanks(bounds.substr(0, dash));
+  const std::string_view last_text = TrimBlanks(bounds.substr(dash + 1));
   std::int64_t first = 0;
   std::int64_t last = MaxValue;
   if (first_text.empty()) {  // a suffix: the last N bytes
