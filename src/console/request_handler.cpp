@@ -99,7 +99,7 @@ void TRequestHandler::HTTPServerCommandGet(TPeerThread& AThread, THTTPRequestInf
     AnswerMethodNotAllowed(AResponseInfo);
     return;
   }
-  if (!IsRegularFile(route.FilePath)) {
+  if (!route.RegularFile && !IsRegularFile(route.FilePath)) {
     if (settings->ListFolders && AnswerListing(*settings, AThread, ARequestInfo, AResponseInfo))
       return;
     AResponseInfo.SetStatusCode(StatusNotFound);
@@ -175,13 +175,16 @@ void TRequestHandler::AnswerMethodNotAllowed(THTTPResponseInfo& response) {
 
 void TRequestHandler::SendFile(const THandlerSettings& settings, const std::string& file_path,
                                TPeerThread& thread, THTTPResponseInfo& response) {
-  // An empty type makes the sender announce the file by its extension, as HEAD does, instead of the
-  // reply's default "text/html".
-  response.ContentType.clear();
-  // Read before the send: a failure here still gets an error reply, while one after the
-  // header has gone out can only end the connection.
-  const std::int64_t size = FileSize(file_path);
-  const auto sent = server_.SendFileReply(thread, response, file_path);
+  // Opened and measured before the send: a failure here still gets an error reply, while one
+  // after the header has gone out can only end the connection. The file stays open until it
+  // is sent, so the bytes sent are those of the file measured.
+  TFileHandle opened = OpenForReading(file_path);
+  const std::int64_t size = OpenFileSize(opened, file_path);
+  TFileStream file(std::move(opened), file_path);
+  // Announced by its extension, as the engine's own file reply does, instead of the reply's
+  // default "text/html".
+  response.ContentType = server_.MimeTypes().TypeForFile(file_path);
+  const auto sent = server_.SendFileRangeReply(thread, response, file, 0, size);
   LogFileSent(settings, file_path, thread, sent, size);
 }
 

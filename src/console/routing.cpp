@@ -77,19 +77,30 @@ std::string DirectoryPart(const std::string& path) {
   return last == std::string::npos ? std::string() : path.substr(0, last + 1);
 }
 
-}  // namespace
-
+// As ResolveDocumentPath; `regular` tells whether the result was found to be a regular file,
+// so that the caller need not look again.
 std::string ResolveDocumentPath(std::string_view root, std::string_view path,
-                                const std::vector<std::string>& alias_lines) {
+                                const std::vector<std::string>& alias_lines, bool& regular) {
+  regular = false;
   // A NUL would cut the name the file system sees short of the name that was checked.
   if (root.find('\0') != std::string_view::npos || path.find('\0') != std::string_view::npos)
     return {};
   const std::optional<std::string> mapped = CanonicalPath(root, path, RequestPathRules);
   if (!mapped)
     return {};
-  if (IsRegularFile(*mapped))
+  if (IsRegularFile(*mapped)) {
+    regular = true;
     return *mapped;
+  }
   return MapThroughAliases(*mapped, alias_lines);
+}
+
+}  // namespace
+
+std::string ResolveDocumentPath(std::string_view root, std::string_view path,
+                                const std::vector<std::string>& alias_lines) {
+  bool regular = false;
+  return ResolveDocumentPath(root, path, alias_lines, regular);
 }
 
 std::optional<TListedFolder> ResolveFolderPath(std::string_view root, std::string_view path,
@@ -121,7 +132,7 @@ TRouteResult RouteRequest(std::string_view request_path, std::string_view docume
     path += index_document.empty() ? FallbackIndexDocument : index_document;
 
   TRouteResult route;
-  route.FilePath = ResolveDocumentPath(document_root, path, alias_lines);
+  route.FilePath = ResolveDocumentPath(document_root, path, alias_lines, route.RegularFile);
   route.Directory = DirectoryPart(route.FilePath);
   // The module tests ignore case, but the module and its path information are cut from the
   // mapped path itself, because the file system is case-sensitive.

@@ -19,10 +19,11 @@ inline constexpr std::size_t MaxAliasDirectoryLength = 9999;
 
 /// Where one request goes. All four texts are empty when nothing could be mapped.
 struct TRouteResult {
-  std::string FilePath;    // the mapped file path
-  std::string Directory;   // FilePath up to and including its last "/"
-  std::string ModulePath;  // the module to run; empty for a plain file
-  std::string PathInfo;    // the mapped path after the module name; empty for a plain file
+  std::string FilePath;      // the mapped file path
+  std::string Directory;     // FilePath up to and including its last "/"
+  std::string ModulePath;    // the module to run; empty for a plain file
+  std::string PathInfo;      // the mapped path after the module name; empty for a plain file
+  bool RegularFile = false;  // FilePath was found to be a regular file while it was mapped
 };
 
 /// Routes a percent-decoded request path: appends the index document to a path ending in

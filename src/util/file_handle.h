@@ -22,6 +22,12 @@ class TFileHandle {
   bool IsOpen() const { return fd_ >= 0; }
   /// Closes the descriptor; returns 0, or the errno of a failing close (it is closed anyway).
   int Close();
+  /// Hands the descriptor over to the caller, who closes it; the handle is then empty.
+  int Release() {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
 
  private:
   int fd_ = -1;

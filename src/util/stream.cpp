@@ -50,6 +50,9 @@ TFileStream::TFileStream(const std::string& file_name, Mode mode) : file_name_(f
     RaiseLastOSError("Cannot open file \"" + file_name + "\"");
 }
 
+TFileStream::TFileStream(TFileHandle file, const std::string& file_name)
+    : fd_(file.Release()), file_name_(file_name) {}
+
 TFileStream::~TFileStream() {
   if (fd_ >= 0)
     ::close(fd_);

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "util/file_handle.h"
+
 namespace quenby {
 
 /// A positioned byte stream: the body streams of requests and replies, and the sources and
@@ -49,6 +51,8 @@ class TFileStream : public TStream {
   enum class Mode { Read, Create };
   /// Raises EInOutError naming the file when it cannot be opened.
   TFileStream(const std::string& file_name, Mode mode);
+  /// Reads an already open file, which it then owns.
+  TFileStream(TFileHandle file, const std::string& file_name);
   ~TFileStream() override;
   TFileStream(const TFileStream&) = delete;
   TFileStream& operator=(const TFileStream&) = delete;

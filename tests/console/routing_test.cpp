@@ -130,6 +130,17 @@ TEST_F(Routing, ExistingFileUnderTheRootWinsOverAnAlias) {
   EXPECT_EQ(Route("/photos/a.jpg", {"/photos=" + pics_}).FilePath, file);
 }
 
+// The handler trusts the mark and looks no further: it is set only when the file was seen.
+TEST_F(Routing, OnlyAFileFoundUnderTheRootIsMarkedRegular) {
+  EXPECT_TRUE(Route("/docs/").RegularFile);
+  tree_.File("root/photos/a.jpg");
+  EXPECT_TRUE(Route("/photos/a.jpg", {"/photos=" + pics_}).RegularFile) << "the root wins";
+  EXPECT_FALSE(Route("/photos/secret.txt", {"/photos=" + pics_}).RegularFile)
+      << "an alias maps a name without looking at it";
+  EXPECT_FALSE(Route("/docs").RegularFile) << "a folder";
+  EXPECT_FALSE(Route("/missing.htm").RegularFile);
+}
+
 TEST_F(Routing, ModulePathIsCutFromTheMappedPathKeepingItsCase) {
   const std::string modules = tree_.Folder("WebSite/Dlls");
   TRouteResult route = Route("/bin/App.DLL", {"/bin=" + modules});
