@@ -76,7 +76,8 @@ constexpr auto LingerTime = std::chrono::milliseconds(5000);
 // is read and dropped until it closes, for LingerTime at most.
 void DrainUnreadInput(TTCPConnection& connection) noexcept {
   try {
-    if (!connection.HasUnreadInput() || !connection.EndSending())
+    // Only unread bytes turn the close into a reset; the peer's own close alone does not.
+    if (!connection.HasUnreadData() || !connection.EndSending())
       return;
     const auto deadline = std::chrono::steady_clock::now() + LingerTime;
     for (;;) {
@@ -391,18 +392,7 @@ std::int64_t TCustomHTTPServer::SendFileReply(TPeerThread& thread, THTTPResponse
     response.ContentType = mime_types_->TypeForFile(file_name);
   // Kept open from measuring to sending, so the bytes sent are those of the file measured.
   TFileStream file(file_name, TFileStream::Mode::Read);
-  const std::int64_t size = file.Size();
-  if (CanAnnounceLength(size)) {
-    response.SetContentLength(static_cast<std::int32_t>(size));
-  } else {
-    response.SetContentLength(-1);
-    response.SetCloseAfterReply(true);  // too long to announce: the close ends the body
-  }
-  TReplyBuffering buffering(*thread.Connection());
-  response.SendHeader();
-  const std::int64_t written = thread.Connection()->WriteOpenFile(file);
-  buffering.Finish();
-  return written;
+  return SendFileRangeReply(thread, response, file, 0, file.Size());
 }
 
 std::int64_t TCustomHTTPServer::SendFileRangeReply(TPeerThread& thread, THTTPResponseInfo& response,
@@ -412,7 +402,7 @@ std::int64_t TCustomHTTPServer::SendFileRangeReply(TPeerThread& thread, THTTPRes
     response.SetContentLength(static_cast<std::int32_t>(count));
   } else {
     response.SetContentLength(-1);
-    response.SetCloseAfterReply(true);
+    response.SetCloseAfterReply(true);  // too long to announce: the close ends the body
   }
   TReplyBuffering buffering(*thread.Connection());
   response.SendHeader();

@@ -9,6 +9,7 @@ namespace quenby {
 namespace {
 
 constexpr int MaxPort = 65535;
+constexpr const char* WildcardAddress = "0.0.0.0";  // a listener bound to every address
 
 // Holds one use of a handle's socket for the length of one call.
 class TSocketUse {
@@ -195,7 +196,12 @@ bool TSocketHandle::AcceptFrom(TSocketHandle& listening) {
     return false;
   }
   AdoptSocket(accepted);
-  RefreshLocalAddress();
+  if (listening.IP.empty() || listening.IP == WildcardAddress) {
+    RefreshLocalAddress();  // which of the host's addresses the client reached
+  } else {
+    IP = listening.IP;  // a socket bound to one address accepts on that address and port only
+    Port = listening.Port;
+  }
   RemoteIP = remote_ip;
   RemotePort = remote_port;
   return true;
@@ -217,6 +223,11 @@ int TSocketHandle::PollReadable(int timeout) {
 bool TSocketHandle::PeerHungUp() {
   QUENBY_USE_SOCKET(use, socket);
   return !use || SocketStack().SockPeerHungUp(socket);
+}
+
+bool TSocketHandle::HasPendingData() {
+  QUENBY_USE_SOCKET(use, socket);
+  return use && SocketStack().SockHasPendingData(socket);
 }
 
 bool TSocketHandle::WaitReadable(int timeout) {

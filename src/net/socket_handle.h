@@ -75,6 +75,9 @@ class TSocketHandle {
   /// True when no socket is held or its peer ended its sending side or reset the
   /// connection; never waits and consumes nothing. Safe from any thread.
   bool PeerHungUp();
+  /// Whether received bytes wait to be read (the peer's close is not such a byte); false
+  /// when no socket is held. Never waits and consumes nothing.
+  bool HasPendingData();
   /// Marks no socket; with `reset_local` also clears IP and Port. Clears the remote address.
   void ClearAddresses(bool reset_local);
   void RefreshLocalAddress();

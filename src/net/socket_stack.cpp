@@ -302,6 +302,15 @@ bool TSocketStack::SockPeerHungUp(TSocket socket) {
   return ready > 0 && (watched.revents & (POLLRDHUP | POLLHUP | POLLERR | POLLNVAL)) != 0;
 }
 
+bool TSocketStack::SockHasPendingData(TSocket socket) {
+  char byte = 0;
+  ssize_t peeked;
+  do {
+    peeked = ::recv(socket, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+  } while (peeked < 0 && errno == EINTR);
+  return peeked > 0;
+}
+
 std::int64_t TSocketStack::TransmitFile(TSocket socket, const std::string& file_name) {
   const int file = ::open(file_name.c_str(), O_RDONLY | O_CLOEXEC);
   if (file < 0) {

@@ -133,6 +133,9 @@ class TSocketStack {
   /// Whether the peer of a connected socket ended its sending side or reset the
   /// connection; never waits and consumes nothing.
   bool SockPeerHungUp(TSocket socket);
+  /// Whether received bytes wait to be read on a connected socket (the peer's close is not
+  /// such a byte); never waits and consumes nothing.
+  bool SockHasPendingData(TSocket socket);
 
  private:
   std::atomic<int> last_error_{0};

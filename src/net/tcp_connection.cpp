@@ -407,6 +407,13 @@ bool TTCPConnection::HasUnreadInput() {
                                         io_handler_->HandlerReadable(0));
 }
 
+bool TTCPConnection::HasUnreadData() {
+  if (receive_buffer_.Size() > 0)
+    return true;
+  TSocketHandle* binding = NativeSendBinding();
+  return binding != nullptr && binding->HasPendingData();
+}
+
 void TTCPConnection::DropSocket() {
   std::lock_guard<std::mutex> lock(handler_lock_);
   if (io_handler_ == nullptr) {

@@ -166,6 +166,9 @@ class TTCPConnection : public TNetComponent {
   /// Whether received bytes wait unread, in the input buffer or on the socket (the peer's
   /// close counts). Owning thread.
   bool HasUnreadInput();
+  /// Whether received bytes wait unread in the input buffer or, on a plain socket, on the
+  /// socket; the peer's close does not count. Never waits. Owning thread.
+  bool HasUnreadData();
   /// Ends the sending side only, after everything sent so far; reading goes on. Only a
   /// plain socket can: false, and nothing done, on any other connection. Owning thread.
   bool EndSending();

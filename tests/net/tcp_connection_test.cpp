@@ -143,6 +143,23 @@ TEST_F(TCPConnectionTest, EndSendingKeepsReadingAndUnreadInputIsSeen) {
   EXPECT_FALSE(conn_.EndSending()) << "no socket any more";
 }
 
+// Only bytes the peer sent and nobody read make a close a reset: its own close does not.
+TEST_F(TCPConnectionTest, UnreadDataIsTheBytesNotThePeersClose) {
+  conn_.ReadTimeout = 5000;
+  EXPECT_FALSE(conn_.HasUnreadData());
+  client_.Send("GET /a\nGET /b\n");
+  EXPECT_TRUE(test::WaitUntil([this] { return conn_.HasUnreadData(); })) << "on the socket";
+  EXPECT_TRUE(conn_.HasUnreadData()) << "looking consumes nothing";
+  EXPECT_EQ(conn_.ReadLine(), "GET /a");
+  EXPECT_TRUE(conn_.HasUnreadData()) << "the second line is buffered";
+  EXPECT_EQ(conn_.ReadLine(), "GET /b");
+  client_.Close();
+  EXPECT_TRUE(test::WaitUntil([this] { return conn_.HasUnreadInput(); }));
+  EXPECT_FALSE(conn_.HasUnreadData()) << "the close alone";
+  conn_.Disconnect();
+  EXPECT_FALSE(conn_.HasUnreadData()) << "no socket any more";
+}
+
 TEST_F(TCPConnectionTest, ResetDuringReadRaisesConnectionReset) {
   client_.Reset();
   EXPECT_THAT(

@@ -85,6 +85,26 @@ TEST_F(TCPServerTest, PortZeroBindsAChosenPortAndServesEcho) {
   EXPECT_EQ(client.ReceiveLine(), "echo again\r\n");
 }
 
+// A connection knows the address and port it was reached on, whether the listener was bound
+// to that address or to every address.
+TEST_F(TCPServerTest, AConnectionKnowsTheAddressItWasReachedOn) {
+  for (const char* listen_ip : {"127.0.0.1", "0.0.0.0"}) {
+    server_->SetActive(false);
+    server_->Bindings()[0].IP = listen_ip;
+    server_->Bindings()[0].Port = 0;
+    server_->OnExecute = [](TPeerThread& thread) {
+      TTCPConnection& connection = *thread.Connection();
+      connection.ReadLine();
+      const TSocketHandle* binding = connection.SocketBinding();
+      connection.WriteLine(binding->IP + ":" + std::to_string(binding->Port));
+    };
+    server_->SetActive(true);
+    TLoopbackClient client(Port());
+    client.Send("where\n");
+    EXPECT_EQ(client.ReceiveLine(), "127.0.0.1:" + std::to_string(Port()) + "\r\n") << listen_ip;
+  }
+}
+
 TEST_F(TCPServerTest, AQuickCloseGivesConnectOneReportAndDisconnect) {
   server_->OnExecute = [](TPeerThread& thread) { thread.Connection()->ReadLine(); };
   server_->SetActive(true);
