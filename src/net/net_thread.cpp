@@ -1,5 +1,9 @@
 #include "net/net_thread.h"
 
+#include <linux/futex.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <chrono>
 
@@ -10,6 +14,26 @@
 namespace quenby {
 
 namespace {
+
+// Values of park_state_.
+constexpr std::uint32_t ParkAsleep = 0;
+constexpr std::uint32_t ParkWoken = 1;
+constexpr std::uint32_t ParkReleased = 2;
+
+std::uint32_t* FutexWord(std::atomic<std::uint32_t>& word) {
+  static_assert(sizeof(std::atomic<std::uint32_t>) == sizeof(std::uint32_t));
+  return reinterpret_cast<std::uint32_t*>(&word);
+}
+
+// Sleeps while `word` holds `expected`; returns at once when it no longer does, and may
+// return early (a signal, a spurious wake): callers look again.
+void FutexWait(std::atomic<std::uint32_t>& word, std::uint32_t expected) {
+  syscall(SYS_futex, FutexWord(word), FUTEX_WAIT_PRIVATE, expected, nullptr, nullptr, 0);
+}
+
+void FutexWakeAll(std::atomic<std::uint32_t>& word) {
+  syscall(SYS_futex, FutexWord(word), FUTEX_WAKE_PRIVATE, INT32_MAX, nullptr, nullptr, 0);
+}
 
 // The process-wide count of live thread objects. At process end the transport waits for
 // every thread that freed itself to finish, so none outlives the process's own data.
@@ -58,6 +82,7 @@ TNetThread::~TNetThread() {
     released_ = true;
     has_os_thread = has_os_thread_;
     wake_.notify_all();
+    WakeParkedLocked();
   }
   if (has_os_thread) {
     if (own) {
@@ -103,7 +128,7 @@ void TNetThread::Start() {
   stopped_ = terminated_;
   if (has_os_thread_) {
     suspended_ = false;
-    wake_.notify_all();
+    WakeParkedLocked();
     return;
   }
   pthread_attr_t attributes;
@@ -163,7 +188,7 @@ void TNetThread::WaitFor() {
     os_thread = os_thread_;
     // A parked thread must run to its end to be joined.
     suspended_ = false;
-    wake_.notify_all();
+    WakeParkedLocked();
   }
   pthread_join(os_thread, nullptr);
   joined_ = true;
@@ -225,18 +250,31 @@ void TNetThread::EndThread() {
 }
 
 bool TNetThread::Park() {
-  std::unique_lock<std::mutex> guard(lock_);
-  if (released_) {
-    return false;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (released_) {
+      return false;
+    }
+    // A Start or Terminate that came after the caller saw this thread stopped wins: parking
+    // now would miss its wake-up.
+    if (terminated_ || !stopped_) {
+      return true;
+    }
+    suspended_ = true;
+    park_state_.store(ParkAsleep, std::memory_order_relaxed);
   }
-  // A Start or Terminate that came after the caller saw this thread stopped wins: parking
-  // now would miss its wake-up.
-  if (terminated_ || !stopped_) {
-    return true;
+  std::uint32_t state = ParkAsleep;
+  while ((state = park_state_.load(std::memory_order_acquire)) == ParkAsleep) {
+    FutexWait(park_state_, ParkAsleep);
   }
-  suspended_ = true;
-  wake_.wait(guard, [this] { return !suspended_ || released_; });
-  return !released_;
+  return state != ParkReleased;
+}
+
+// Woken under lock_, as every notification here: a thread that frees itself may be
+// destroyed as soon as the lock is released.
+void TNetThread::WakeParkedLocked() {
+  park_state_.store(released_ ? ParkReleased : ParkWoken, std::memory_order_release);
+  FutexWakeAll(park_state_);
 }
 
 void* TNetThread::Entry(void* thread) {

@@ -2,8 +2,10 @@
 
 #include <pthread.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -123,6 +125,8 @@ class TNetThread {
   bool StoppedLocked() const { return destroying_ || terminated_ || stopped_ || suspended_; }
   // Parks the thread until Start, Terminate or the destructor; false when released.
   bool Park();
+  // Ends a Park: released when released_ is set, else woken. Called with lock_ held.
+  void WakeParkedLocked();
 
   mutable std::mutex lock_;  // guards the state below
   std::condition_variable wake_;
@@ -133,6 +137,9 @@ class TNetThread {
   bool destroying_ = false;
   bool released_ = false;
   bool has_os_thread_ = false;
+  // A parked thread sleeps on this word (a futex) rather than on wake_: woken, it goes on
+  // without taking lock_ back from the thread that woke it. Changed under lock_.
+  std::atomic<std::uint32_t> park_state_{0};
   bool free_on_terminate_ = false;
   pthread_t os_thread_{};
   std::unique_ptr<TNetThread> self_;
