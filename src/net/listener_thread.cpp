@@ -62,6 +62,7 @@ void TListenerThread::RunOnce() {
       }
       connection->SetIOHandler(std::move(accepted));
       peer->SetConnection(std::move(connection));
+      peer->SetListening(binding_);
       if (server_->MaxConnections > 0 && server_->PeerThreadCount() >= server_->MaxConnections) {
         TTCPServerConnection* refused = peer->Connection();
         refused->WriteReply(server_->MaxConnectionReply);

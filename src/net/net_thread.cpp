@@ -31,8 +31,8 @@ void FutexWait(std::atomic<std::uint32_t>& word, std::uint32_t expected) {
   syscall(SYS_futex, FutexWord(word), FUTEX_WAIT_PRIVATE, expected, nullptr, nullptr, 0);
 }
 
-void FutexWakeAll(std::atomic<std::uint32_t>& word) {
-  syscall(SYS_futex, FutexWord(word), FUTEX_WAKE_PRIVATE, INT32_MAX, nullptr, nullptr, 0);
+void FutexWakeAll(std::uint32_t* word) {
+  syscall(SYS_futex, word, FUTEX_WAKE_PRIVATE, INT32_MAX, nullptr, nullptr, 0);
 }
 
 // The process-wide count of live thread objects. At process end the transport waits for
@@ -121,14 +121,23 @@ bool TNetThread::IsCurrentThread() const {
 }
 
 void TNetThread::Start() {
-  std::lock_guard<std::mutex> guard(lock_);
+  std::unique_lock<std::mutex> guard(lock_);
   if (!StoppedLocked() || destroying_) {
     return;
   }
   stopped_ = terminated_;
   if (has_os_thread_) {
     suspended_ = false;
-    WakeParkedLocked();
+    park_state_.store(released_ ? ParkReleased : ParkWoken, std::memory_order_release);
+    // Woken after the unlock, or the thread would wake only to wait for the lock. The thread
+    // may be gone by then: the wake reads and writes no memory, and a stray wake of whatever
+    // waits on that address later is one every futex waiter allows for.
+    if (pthread_equal(os_thread_, pthread_self()) != 0) {
+      return;  // a thread starting its own next round is awake
+    }
+    std::uint32_t* word = FutexWord(park_state_);
+    guard.unlock();
+    FutexWakeAll(word);
     return;
   }
   pthread_attr_t attributes;
@@ -270,11 +279,9 @@ bool TNetThread::Park() {
   return state != ParkReleased;
 }
 
-// Woken under lock_, as every notification here: a thread that frees itself may be
-// destroyed as soon as the lock is released.
 void TNetThread::WakeParkedLocked() {
   park_state_.store(released_ ? ParkReleased : ParkWoken, std::memory_order_release);
-  FutexWakeAll(park_state_);
+  FutexWakeAll(FutexWord(park_state_));
 }
 
 void* TNetThread::Entry(void* thread) {

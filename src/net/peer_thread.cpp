@@ -12,6 +12,12 @@ void TPeerThread::SetConnection(std::unique_ptr<TTCPServerConnection> connection
   connection_ = std::move(connection);
 }
 
+std::unique_ptr<TTCPServerConnection> TPeerThread::ExchangeConnection(
+    std::unique_ptr<TTCPServerConnection> next) {
+  std::swap(connection_, next);
+  return next;
+}
+
 void TPeerThread::PrepareRun() {
   TTCPServerConnection* connection = connection_.get();
   if (connection == nullptr || connection->IOHandler() == nullptr) {
@@ -86,6 +92,11 @@ void TPeerThread::FinishRun() {
 void TPeerThread::CleanupRun() {
   TNetThread::CleanupRun();
   if (connection_ && connection_->Server() != nullptr) {
+    // Still listed, so the server is there: a busy one gives this thread its next
+    // connection at once, and the next round starts it as a new thread would.
+    if (connection_->Server()->ServeWaitingConnection(*this)) {
+      return;
+    }
     // After leaving PeerThreads the server may be gone: only the manager, kept alive by
     // the shared pointer, and this thread's own objects are touched from here on. A pool
     // may hand this thread a new connection as soon as it is returned, so the old one is

@@ -21,6 +21,14 @@ class TPeerThread : public TNetThread {
   TTCPServerConnection* Connection() const { return connection_.get(); }
   /// Gives the thread its connection, before Start.
   void SetConnection(std::unique_ptr<TTCPServerConnection> connection);
+  /// Makes `next` the connection and hands back the one it replaces (the server, under its
+  /// PeerThreads lock, when the thread takes on a waiting connection).
+  std::unique_ptr<TTCPServerConnection> ExchangeConnection(
+      std::unique_ptr<TTCPServerConnection> next);
+  /// The listening socket the thread's connections come from; set by the listener before
+  /// Start, lives as long as the server.
+  TSocketHandle* Listening() const { return listening_; }
+  void SetListening(TSocketHandle* listening) { listening_ = listening; }
 
  protected:
   void PrepareRun() override;
@@ -30,6 +38,7 @@ class TPeerThread : public TNetThread {
 
  private:
   std::unique_ptr<TTCPServerConnection> connection_;
+  TSocketHandle* listening_ = nullptr;
 };
 
 }  // namespace quenby

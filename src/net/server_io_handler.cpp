@@ -14,7 +14,11 @@ bool TServerIOHandler::AcceptInto(TIOHandlerSocket& handler, TSocketHandle& list
       return false;  // the listening socket was closed
     }
     if (ready == 1) {
-      return handler.SocketBinding()->AcceptFrom(listening);
+      const TSocketHandle::TAcceptOutcome outcome =
+          handler.SocketBinding()->AcceptWaitingFrom(listening);
+      if (outcome != TSocketHandle::TAcceptOutcome::NoneWaiting) {
+        return outcome == TSocketHandle::TAcceptOutcome::Accepted;
+      }
     }
   }
   return false;
@@ -28,6 +32,11 @@ std::unique_ptr<TIOHandler> TServerIOHandlerSocket::AcceptConnection(TSocketHand
     return nullptr;
   }
   return handler;
+}
+
+std::unique_ptr<TIOHandler> TServerIOHandlerSocket::AcceptWaitingConnection(
+    TSocketHandle& listening) {
+  return AcceptWaitingInto(std::make_unique<TIOHandlerSocket>(), listening);
 }
 
 }  // namespace quenby

@@ -22,12 +22,28 @@ class TServerIOHandler : public TNetComponent {
   /// Raises ESocketError for other accept failures.
   virtual std::unique_ptr<TIOHandler> AcceptConnection(TSocketHandle& listening,
                                                        TNetThread* thread) = 0;
+  /// Accepts a connection that is already waiting on a listening socket that does not wait
+  /// (TSocketHandle::SetNonBlocking); nullptr when none is or the socket was closed. Raises
+  /// ESocketError for other accept failures.
+  virtual std::unique_ptr<TIOHandler> AcceptWaitingConnection(TSocketHandle& listening) = 0;
 
  protected:
   /// Waits for and accepts one connection into `handler`'s binding (opened): in slices of
   /// AcceptWaitStep while `thread` runs, or at once without a thread. False when the thread
-  /// stopped or the listening socket was closed.
+  /// stopped or the listening socket was closed. A connection that another thread took
+  /// between the wait and the accept is waited for again.
   static bool AcceptInto(TIOHandlerSocket& handler, TSocketHandle& listening, TNetThread* thread);
+  /// Hands `handler` back when a connection was waiting and it accepted it, else nullptr.
+  template <typename THandler>
+  static std::unique_ptr<TIOHandler> AcceptWaitingInto(std::unique_ptr<THandler> handler,
+                                                       TSocketHandle& listening) {
+    handler->OpenHandler();
+    if (handler->SocketBinding()->AcceptWaitingFrom(listening) !=
+        TSocketHandle::TAcceptOutcome::Accepted) {
+      return nullptr;
+    }
+    return handler;
+  }
 };
 
 /// The plain-socket server handler: every accepted connection gets a TIOHandlerSocket.
@@ -35,6 +51,7 @@ class TServerIOHandlerSocket : public TServerIOHandler {
  public:
   std::unique_ptr<TIOHandler> AcceptConnection(TSocketHandle& listening,
                                                TNetThread* thread) override;
+  std::unique_ptr<TIOHandler> AcceptWaitingConnection(TSocketHandle& listening) override;
 };
 
 }  // namespace quenby

@@ -17,17 +17,25 @@ void TServerIOHandlerSSL::InitHandler() {
 
 std::unique_ptr<TIOHandler> TServerIOHandlerSSL::AcceptConnection(TSocketHandle& listening,
                                                                   TNetThread* thread) {
-  std::shared_ptr<TSSLContext> context = Context();
-  if (!context) {
-    InitHandler();
-    context = Context();
-  }
-  auto handler = std::make_unique<TSSLIOHandlerSocket>(std::move(context), HandshakeTimeOut);
+  std::unique_ptr<TSSLIOHandlerSocket> handler = MakeHandler();
   handler->OpenHandler();
   if (!AcceptInto(*handler, listening, thread)) {
     return nullptr;
   }
   return handler;
+}
+
+std::unique_ptr<TIOHandler> TServerIOHandlerSSL::AcceptWaitingConnection(TSocketHandle& listening) {
+  return AcceptWaitingInto(MakeHandler(), listening);
+}
+
+std::unique_ptr<TSSLIOHandlerSocket> TServerIOHandlerSSL::MakeHandler() {
+  std::shared_ptr<TSSLContext> context = Context();
+  if (!context) {
+    InitHandler();
+    context = Context();
+  }
+  return std::make_unique<TSSLIOHandlerSocket>(std::move(context), HandshakeTimeOut);
 }
 
 std::shared_ptr<TSSLContext> TServerIOHandlerSSL::Context() const {

@@ -42,10 +42,14 @@ class TServerIOHandlerSSL : public TServerIOHandler {
   /// handler, making a TSSLIOHandlerSocket that shares the context.
   std::unique_ptr<TIOHandler> AcceptConnection(TSocketHandle& listening,
                                                TNetThread* thread) override;
+  std::unique_ptr<TIOHandler> AcceptWaitingConnection(TSocketHandle& listening) override;
   /// The current context; nullptr before the first initialisation.
   std::shared_ptr<TSSLContext> Context() const;
 
  private:
+  // A handler for one connection, sharing the context (made first when there is none).
+  std::unique_ptr<TSSLIOHandlerSocket> MakeHandler();
+
   mutable std::mutex lock_;  // guards context_
   std::shared_ptr<TSSLContext> context_;
 };

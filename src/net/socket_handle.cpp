@@ -180,6 +180,22 @@ void TSocketHandle::StartListening(int backlog) {
 }
 
 bool TSocketHandle::AcceptFrom(TSocketHandle& listening) {
+  return AcceptWaitingFrom(listening) == TAcceptOutcome::Accepted;
+}
+
+void TSocketHandle::SetNonBlocking() {
+  int result = SocketError;
+  {
+    QUENBY_USE_SOCKET(use, socket);
+    if (!use) {
+      throw EConnClosedGracefully(RSConnectionClosedGracefully);
+    }
+    result = SocketStack().SockSetNonBlocking(socket);
+  }
+  SocketStack().CheckSocketResult(result, {});
+}
+
+TSocketHandle::TAcceptOutcome TSocketHandle::AcceptWaitingFrom(TSocketHandle& listening) {
   ClearAddresses(true);
   TSocket accepted = SocketError;
   std::string remote_ip;
@@ -188,12 +204,15 @@ bool TSocketHandle::AcceptFrom(TSocketHandle& listening) {
     TSocket socket = InvalidSocket;
     TSocketUse use(listening.Acquire(socket), listening, &TSocketHandle::Release);
     if (!use) {
-      return false;  // the listening socket was closed: as "not a socket"
+      return TAcceptOutcome::Closed;  // the listening socket was closed: as "not a socket"
     }
     accepted = SocketStack().SockAccept(socket, remote_ip, remote_port);
   }
-  if (SocketStack().CheckSocketResult(accepted, {SockErrInterrupted, SockErrNotSocket})) {
-    return false;
+  TSocketStack& stack = SocketStack();
+  if (stack.CheckSocketResult(accepted,
+                              {SockErrInterrupted, SockErrNotSocket, SockErrWouldBlock})) {
+    return stack.SockLastError() == SockErrWouldBlock ? TAcceptOutcome::NoneWaiting
+                                                      : TAcceptOutcome::Closed;
   }
   AdoptSocket(accepted);
   if (listening.IP.empty() || listening.IP == WildcardAddress) {
@@ -204,7 +223,7 @@ bool TSocketHandle::AcceptFrom(TSocketHandle& listening) {
   }
   RemoteIP = remote_ip;
   RemotePort = remote_port;
-  return true;
+  return TAcceptOutcome::Accepted;
 }
 
 bool TSocketHandle::WaitSocketReadable(TSocket socket, int timeout) {

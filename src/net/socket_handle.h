@@ -66,6 +66,12 @@ class TSocketHandle {
   /// Accepts one connection from `listening` into this handle. False when the listening
   /// socket was closed or the wait was interrupted; other failures raise ESocketError.
   bool AcceptFrom(TSocketHandle& listening);
+  /// As AcceptFrom, on a listening socket that does not wait (SetNonBlocking): NoneWaiting
+  /// when no connection is waiting.
+  enum class TAcceptOutcome { Accepted, NoneWaiting, Closed };
+  TAcceptOutcome AcceptWaitingFrom(TSocketHandle& listening);
+  /// Calls on the socket no longer wait; raises ESocketError on failure.
+  void SetNonBlocking();
   /// Select for reading on a raw socket: true when exactly one socket is ready.
   static bool WaitSocketReadable(TSocket socket, int timeout);
   /// The same on this handle's socket; raises EConnClosedGracefully when none is held.

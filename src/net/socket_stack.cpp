@@ -147,6 +147,14 @@ int TSocketStack::SockConnect(TSocket socket, int family, const std::string& ip,
   return 0;
 }
 
+int TSocketStack::SockSetNonBlocking(TSocket socket) {
+  const int flags = ::fcntl(socket, F_GETFL);
+  if (flags < 0 || ::fcntl(socket, F_SETFL, flags | O_NONBLOCK) < 0) {
+    return Fail();
+  }
+  return 0;
+}
+
 int TSocketStack::SockListen(TSocket socket, int backlog) {
   return ::listen(socket, backlog) == 0 ? 0 : Fail();
 }

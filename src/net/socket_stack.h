@@ -27,6 +27,7 @@ constexpr int LocalHostNameLength = 250;
 /// (10000 + the BSD errno meaning) so that codes and messages read the same everywhere.
 constexpr int SockErrInterrupted = 10004;
 constexpr int SockErrTooManyFiles = 10024;
+constexpr int SockErrWouldBlock = 10035;
 constexpr int SockErrNotSocket = 10038;
 constexpr int SockErrAddressInUse = 10048;
 constexpr int SockErrConnAborted = 10053;
@@ -83,6 +84,8 @@ class TSocketStack {
   /// MaxSocketListSize sockets, before waiting.
   int SockSelect(TSocketList* read, TSocketList* write, TSocketList* error, int timeout);
   int SockSetOption(TSocket socket, int level, int name, const void* value, int length);
+  /// Makes calls on the socket return SockErrWouldBlock instead of waiting.
+  int SockSetNonBlocking(TSocket socket);
   int SockGetOption(TSocket socket, int level, int name, void* value, int& length);
   int SockShutdown(TSocket socket, int how);
   int SockClose(TSocket socket);

@@ -129,12 +129,21 @@ void TTCPServer::AbortActivation() {
 
 void TTCPServer::StartListeners() {
   std::lock_guard<std::mutex> guard(listener_lock_);
+  SetAccepting(true);
   for (int i = 0; i < bindings_.Count(); ++i) {
     TSocketHandle& binding = bindings_[i];
     binding.StartListening(ListenQueue);
+    // Listeners and peer threads may both accept on it: whoever finds a connection gone to
+    // the other must not wait for the next one.
+    binding.SetNonBlocking();
     listener_threads_.push_back(std::make_unique<TListenerThread>(this, &binding));
     listener_threads_.back()->Start();
   }
+}
+
+void TTCPServer::SetAccepting(bool accepting) {
+  std::lock_guard<std::mutex> guard(peer_lock_);
+  accepting_ = accepting;
 }
 
 void TTCPServer::Deactivate() {
@@ -158,6 +167,7 @@ void TTCPServer::EndThreadMgr() {
 }
 
 void TTCPServer::StopListenerThreads() {
+  SetAccepting(false);  // first: a peer thread's accept from now on is refused
   std::lock_guard<std::mutex> guard(listener_lock_);
   for (auto& listener : listener_threads_) {
     listener->Terminate();
@@ -260,6 +270,38 @@ std::shared_ptr<TThreadMgr> TTCPServer::LeavePeerThreads(TPeerThread* thread) {
   // this thread must not touch it after releasing the lock.
   peer_left_.notify_all();
   return AcquireThreadMgr();
+}
+
+bool TTCPServer::ServeWaitingConnection(TPeerThread& thread) {
+  TSocketHandle* listening = thread.Listening();
+  if (listening == nullptr || io_handler_ == nullptr || thread.StopKind != skSuspend ||
+      MaxConnections > 0 || thread.Terminated()) {
+    return false;
+  }
+  auto next = std::make_unique<TTCPServerConnection>(this);
+  try {
+    std::unique_ptr<TIOHandler> accepted = io_handler_->AcceptWaitingConnection(*listening);
+    if (!accepted) {
+      return false;
+    }
+    next->SetIOHandler(std::move(accepted));
+  } catch (const std::exception&) {
+    return false;  // the listener meets the same failure and reports it
+  }
+  std::unique_ptr<TTCPServerConnection> ended;
+  {
+    std::lock_guard<std::mutex> guard(peer_lock_);
+    if (accepting_) {
+      ended = thread.ExchangeConnection(std::move(next));
+    }
+  }
+  if (!ended) {
+    CountUnservedConnection();  // the stop began after the accept: it closes unserved
+    return false;
+  }
+  ended.reset();
+  thread.Start();
+  return true;
 }
 
 int TTCPServer::ListenerThreadCount() const {

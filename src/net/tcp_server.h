@@ -109,6 +109,13 @@ class TTCPServer : public TNetComponent {
   void AddPeerThread(TPeerThread* thread);
   /// Unlists a thread and gives it the manager to return itself to (peer threads).
   std::shared_ptr<TThreadMgr> LeavePeerThreads(TPeerThread* thread);
+  /// For a pooled peer thread whose connection has ended, while it is still listed: accepts
+  /// a connection already waiting on its listening socket, makes it the thread's connection
+  /// and starts the thread's next round, so that a busy server need not park one thread and
+  /// wake another. False, with nothing changed, when none is waiting, when the server is
+  /// stopping, for a thread that ends with its connection, or while MaxConnections is set
+  /// (the listener alone enforces it).
+  bool ServeWaitingConnection(TPeerThread& thread);
   /// Listener threads running; 0 when inactive.
   int ListenerThreadCount() const;
   /// Connections accepted and then closed unserved, because no thread could be made or
@@ -129,6 +136,7 @@ class TTCPServer : public TNetComponent {
   void StartListeners();
   void Deactivate();
   void StopListenerThreads();
+  void SetAccepting(bool accepting);
   void StopPeerThreads();
   void EndThreadMgr();
   void ReleaseImplicitThreadMgr();
@@ -148,6 +156,8 @@ class TTCPServer : public TNetComponent {
   mutable std::mutex peer_lock_;  // guards peer_threads_ (PeerThreads)
   std::condition_variable peer_left_;
   std::vector<TPeerThread*> peer_threads_;
+  bool accepting_ =
+      false;  // guarded by peer_lock_: listeners run, threads may take waiting connections
   std::atomic<std::int64_t> unserved_connections_{0};
 };
 

@@ -4,12 +4,15 @@
 #include <pthread.h>
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <set>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
+#include "net/server_io_handler.h"
 #include "net/tcp_server.h"
 #include "support/net_loopback.h"
 
@@ -160,6 +163,51 @@ TEST_F(ThreadMgrPoolTest, ManyClientsThroughASmallPool) {
   EXPECT_EQ(connections_, Rounds * ClientsPerRound);
   EXPECT_EQ(stale_starts_, 0);
   server_.reset();  // the server's stop ends the pool's threads; the pool outlives it
+  EXPECT_EQ(pool_->IdleCount(), 0);
+  EXPECT_TRUE(WaitUntil([&] { return TNetThread::LiveThreadCount() == baseline_; }));
+}
+
+// A listener that accepts the first connection only, so that later clients wait until a
+// peer thread whose connection ended takes them.
+class TFirstOnlyIOHandler : public TServerIOHandlerSocket {
+ public:
+  std::unique_ptr<TIOHandler> AcceptConnection(TSocketHandle& listening,
+                                               TNetThread* thread) override {
+    if (!accepted_.exchange(true))
+      return TServerIOHandlerSocket::AcceptConnection(listening, thread);
+    while (!thread->IsStopped())
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return nullptr;
+  }
+
+ private:
+  std::atomic<bool> accepted_{false};
+};
+
+TEST_F(ThreadMgrPoolTest, AThreadWhoseConnectionEndsTakesTheNextWaitingOneFresh) {
+  UsePool(4);
+  TFirstOnlyIOHandler handler;
+  server_->SetIOHandler(&handler);
+  server_->SetActive(true);
+  TLoopbackClient first(Port());
+  EXPECT_EQ(Ask(first, "one"), "one on connection 1\r\n");
+  TLoopbackClient second(Port());  // waits: the listener takes no more
+  first.Close();
+  EXPECT_EQ(Ask(second, "two"), "two on connection 2\r\n");
+  TLoopbackClient third(Port());
+  EXPECT_EQ(Ask(second, "again"), "again on connection 2\r\n");
+  second.Close();
+  EXPECT_EQ(Ask(third, "three"), "three on connection 3\r\n");
+  EXPECT_EQ(OsThreadsSeen(), 1u);
+  EXPECT_EQ(stale_starts_, 0);
+  EXPECT_EQ(server_->PeerThreadCount(), 1);
+  third.Close();
+  EXPECT_TRUE(WaitUntil([&] { return pool_->IdleCount() == 1; })) << "none waits: it parks";
+  EXPECT_EQ(server_->PeerThreadCount(), 0);
+
+  TLoopbackClient unserved(Port());
+  server_->SetActive(false);
+  EXPECT_TRUE(unserved.WaitForClose()) << "a client still waiting is closed by the stop";
   EXPECT_EQ(pool_->IdleCount(), 0);
   EXPECT_TRUE(WaitUntil([&] { return TNetThread::LiveThreadCount() == baseline_; }));
 }
