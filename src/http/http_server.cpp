@@ -177,6 +177,9 @@ bool TCustomHTTPServer::ExecuteHook(TPeerThread& thread) {
   TTCPConnection& connection = *thread.Connection();
   connection.MaxReadWait = StallTimeOut;
   try {
+    // A client sends its request as soon as it is connected: most often it is there already,
+    // and reading it at once saves a wait for it.
+    connection.ReceiveArrived();
     bool close = !KeepAlive;
     bool first = true;
     while (ServeRequest(thread, connection, close, first) && !close)

@@ -132,7 +132,23 @@ void TTCPConnection::DoDisconnected() {
 
 int TTCPConnection::ReceiveOnce() {
   char* scratch = ReceiveScratch(static_cast<std::size_t>(RecvBufferSize));
-  int count = io_handler_->HandlerRecv(scratch, RecvBufferSize);
+  return TakeReceived(scratch, io_handler_->HandlerRecv(scratch, RecvBufferSize));
+}
+
+bool TTCPConnection::ReceiveArrived() {
+  TSocketHandle* binding = NativeSendBinding();
+  if (binding == nullptr || !IsConnected()) {
+    return false;
+  }
+  char* scratch = ReceiveScratch(static_cast<std::size_t>(RecvBufferSize));
+  const int count = binding->ReceiveData(scratch, RecvBufferSize, MSG_DONTWAIT);
+  if (count == SocketError && SocketStack().SockLastError() == SockErrWouldBlock) {
+    return false;
+  }
+  return TakeReceived(scratch, count) > 0;
+}
+
+int TTCPConnection::TakeReceived(char* scratch, int count) {
   peer_closed_ = count == 0;
   if (count == SocketError) {
     TSocketStack& stack = SocketStack();

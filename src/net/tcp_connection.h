@@ -169,6 +169,10 @@ class TTCPConnection : public TNetComponent {
   /// Whether received bytes wait unread in the input buffer or, on a plain socket, on the
   /// socket; the peer's close does not count. Never waits. Owning thread.
   bool HasUnreadData();
+  /// Takes into the input buffer what has already arrived on a plain socket, in one receive
+  /// that does not wait; true when bytes came. The peer's close or a failure is handled as
+  /// by any read. False, with nothing done, on any other connection. Owning thread.
+  bool ReceiveArrived();
   /// Ends the sending side only, after everything sent so far; reading goes on. Only a
   /// plain socket can: false, and nothing done, on any other connection. Owning thread.
   bool EndSending();
@@ -184,6 +188,9 @@ class TTCPConnection : public TNetComponent {
   void RaiseMaxLineLength();
   std::string SplitLine(std::size_t length);
   int ReceiveOnce();
+  // What one receive into `scratch` returned, `count`, taken into the input buffer (through
+  // the intercept and the filter), or its failure handled; returns the bytes taken.
+  int TakeReceived(char* scratch, int count);
   void SendAll(const char* bytes, std::size_t length);
   // After one send of `sent` bytes: notes a closed peer, raises on a failure (dropping the
   // socket on a reset or abort), else reports the work.

@@ -160,6 +160,20 @@ TEST_F(TCPConnectionTest, UnreadDataIsTheBytesNotThePeersClose) {
   EXPECT_FALSE(conn_.HasUnreadData()) << "no socket any more";
 }
 
+TEST_F(TCPConnectionTest, ReceiveArrivedTakesWhatIsThereWithoutWaiting) {
+  EXPECT_FALSE(conn_.ReceiveArrived()) << "nothing sent yet";
+  client_.Send("GET / HTTP/1.0\r\n");
+  ASSERT_TRUE(test::WaitUntil([this] { return conn_.HasUnreadData(); }));
+  EXPECT_TRUE(conn_.ReceiveArrived());
+  EXPECT_EQ(conn_.InputBuffer().View(), "GET / HTTP/1.0\r\n");
+  EXPECT_EQ(conn_.ReadLine(), "GET / HTTP/1.0");
+  client_.Close();
+  ASSERT_TRUE(test::WaitUntil([this] { return conn_.HasUnreadInput(); }));
+  EXPECT_FALSE(conn_.ReceiveArrived()) << "the close brings no bytes";
+  EXPECT_FALSE(conn_.IsConnected()) << "but is taken as any read takes it";
+  EXPECT_THROW(conn_.ReadLine(), EConnClosedGracefully);
+}
+
 TEST_F(TCPConnectionTest, ResetDuringReadRaisesConnectionReset) {
   client_.Reset();
   EXPECT_THAT(
