@@ -8,7 +8,7 @@
 #include "console/server_console.h"
 #include "util/exception.h"
 #include "util/file_system.h"
-#include "window/window_runner.h"
+#include "window/window_library.h"
 
 int main(int argc, char* argv[]) {
   using namespace quenby;
@@ -27,7 +27,8 @@ int main(int argc, char* argv[]) {
     return 0;
   }
   if (!parsed.Options.Headless && DisplayAvailable()) {
-    return RunWindow(argc, argv, parsed.Options, stop_signals);
+    // Qt comes in with the window library, loaded here only: a headless server never maps it.
+    return RunWindowLibrary(argc, argv, parsed.Options, stop_signals, std::cerr);
   }
   if (!parsed.Options.Headless) {
     std::cerr << "quenby: no display (DISPLAY, WAYLAND_DISPLAY and "

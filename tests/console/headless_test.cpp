@@ -19,6 +19,8 @@ namespace quenby {
 namespace {
 
 using ::testing::AllOf;
+using ::testing::Contains;
+using ::testing::Each;
 using ::testing::ElementsAre;
 using ::testing::EndsWith;
 using ::testing::HasSubstr;
@@ -260,6 +262,23 @@ TEST_F(HeadlessTest, WithoutADisplayItSaysSoAndRunsHeadless) {
   ASSERT_GT(quenby.WaitForListening(), 0) << quenby.Err();
   EXPECT_EQ(quenby.Stop(), 0);
   EXPECT_THAT(quenby.Err(), HasSubstr("no display"));
+}
+
+TEST_F(HeadlessTest, ServesWithoutMappingTheWindowLibraryOrQt) {
+  test::TQuenbyProcess quenby(Arguments({"--no-log"}));
+  const int port = quenby.WaitForListening();
+  ASSERT_GT(port, 0) << quenby.Err();
+  // A request still arriving holds a connection's thread while the maps are read.
+  test::TLoopbackClient pending(port);
+  pending.Send("GET /a.txt HTTP/1.0\r\n");
+  EXPECT_EQ(BodyOf(test::Exchange(port, Get("/sub/"))), "<p>sub</p>");
+  const std::vector<std::string> files = quenby.MappedFiles();
+  ASSERT_THAT(files, Contains(EndsWith("/quenby"))) << "the maps were read";
+  EXPECT_THAT(files, Each(Not(HasSubstr("libQt6"))));
+  EXPECT_THAT(files, Each(Not(HasSubstr("quenby-window"))));
+  pending.Send("\r\n");
+  EXPECT_EQ(BodyOf(pending.ReceiveUntilClose()), "hello");
+  EXPECT_EQ(quenby.Stop(), 0);
 }
 
 TEST(QuenbyCommandLine, HelpAndUnknownOptions) {

@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 
 #include <gtest/gtest.h>
@@ -41,7 +42,9 @@ int ExitCode(int status) {
 }  // namespace
 
 TQuenbyProcess::TQuenbyProcess(const std::vector<std::string>& arguments,
-                               const std::vector<std::string>* environment) {
+                               const std::vector<std::string>* environment,
+                               const std::string& executable) {
+  const std::string program = executable.empty() ? QUENBY_EXECUTABLE : executable;
   int out_pipe[2];
   int err_pipe[2];
   if (pipe2(out_pipe, O_CLOEXEC) != 0 || pipe2(err_pipe, O_CLOEXEC) != 0) {
@@ -52,12 +55,12 @@ TQuenbyProcess::TQuenbyProcess(const std::vector<std::string>& arguments,
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, out_pipe[1], STDOUT_FILENO);
   posix_spawn_file_actions_adddup2(&actions, err_pipe[1], STDERR_FILENO);
-  std::vector<std::string> argv_texts = {QUENBY_EXECUTABLE};
+  std::vector<std::string> argv_texts = {program};
   argv_texts.insert(argv_texts.end(), arguments.begin(), arguments.end());
   std::vector<char*> argv = Pointers(argv_texts);
   std::vector<std::string> env_texts = environment ? *environment : std::vector<std::string>{};
   std::vector<char*> envp = Pointers(env_texts);
-  const int result = posix_spawn(&pid_, QUENBY_EXECUTABLE, &actions, nullptr, argv.data(),
+  const int result = posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(),
                                  environment ? envp.data() : environ);
   posix_spawn_file_actions_destroy(&actions);
   close(out_pipe[1]);
@@ -66,7 +69,7 @@ TQuenbyProcess::TQuenbyProcess(const std::vector<std::string>& arguments,
   err_fd_ = err_pipe[0];
   if (result != 0) {
     pid_ = -1;
-    ADD_FAILURE() << "cannot start " << QUENBY_EXECUTABLE;
+    ADD_FAILURE() << "cannot start " << program;
   }
 }
 
@@ -164,6 +167,26 @@ bool TQuenbyProcess::SignalPending(int signal_number) const {
     }
   }
   return false;
+}
+
+std::vector<std::string> TQuenbyProcess::MappedFiles() const {
+  std::vector<std::string> files;
+  if (pid_ <= 0) {
+    return files;
+  }
+  // "address perms offset device inode path": the path, when any, starts at the first "/".
+  std::ifstream maps("/proc/" + std::to_string(pid_) + "/maps");
+  for (std::string line; std::getline(maps, line);) {
+    const std::size_t path = line.find('/');
+    if (path == std::string::npos) {
+      continue;
+    }
+    std::string file = line.substr(path);
+    if (std::find(files.begin(), files.end(), file) == files.end()) {
+      files.push_back(std::move(file));
+    }
+  }
+  return files;
 }
 
 int TQuenbyProcess::Stop() {

@@ -12,10 +12,12 @@ namespace quenby::test {
 /// bounded; a child still running when the object goes is killed and reaped.
 class TQuenbyProcess {
  public:
-  /// Starts QUENBY_EXECUTABLE with `arguments`; `environment` replaces the inherited
-  /// environment when given. Fails the test when the child cannot be started.
+  /// Starts QUENBY_EXECUTABLE (or `executable`, when not empty) with `arguments`; `environment`
+  /// replaces the inherited environment when given. Fails the test when the child cannot be
+  /// started.
   explicit TQuenbyProcess(const std::vector<std::string>& arguments,
-                          const std::vector<std::string>* environment = nullptr);
+                          const std::vector<std::string>* environment = nullptr,
+                          const std::string& executable = {});
   ~TQuenbyProcess();
   TQuenbyProcess(const TQuenbyProcess&) = delete;
   TQuenbyProcess& operator=(const TQuenbyProcess&) = delete;
@@ -35,6 +37,11 @@ class TQuenbyProcess {
   int Stop();
   /// Waits for the end without a signal; returns the exit code.
   int Wait(std::chrono::milliseconds timeout = std::chrono::seconds(20));
+
+  /// The child's process id; -1 when it could not be started.
+  pid_t Pid() const { return pid_; }
+  /// Paths of the files the child has mapped (its /proc/PID/maps), each once.
+  std::vector<std::string> MappedFiles() const;
 
   /// Every stdout line read so far, without line ends.
   const std::vector<std::string>& OutLines() const { return out_lines_; }

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
+#include <filesystem>
 #include <mutex>
 
 #include <gmock/gmock.h>
@@ -25,6 +26,7 @@ extern char** environ;
 namespace quenby::test {
 namespace {
 
+using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
@@ -181,6 +183,11 @@ TEST(WindowProgram, OpensTheWindowWithTheOptionsAutoStartsAndSavesOnAStopSignal)
          std::chrono::steady_clock::now() < deadline) {
     QTest::qWait(20);
   }
+  // The window comes from the library beside the executable of the build tree.
+  EXPECT_THAT(
+      quenby.MappedFiles(),
+      Contains(
+          std::filesystem::path(QUENBY_EXECUTABLE).replace_filename("quenby-window.so").string()));
   EXPECT_EQ(quenby.Stop(), 0) << quenby.Err();
   const std::vector<std::string> entries = LogEntryTexts(dir.Read("quenby.log"));
   EXPECT_THAT(entries, ElementsAre(StartsWith("Started at:"), StartsWith("Stopped at:")));
