@@ -1,6 +1,7 @@
 // Connection state and reading. Writing is in tcp_connection_write.cpp.
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 #include "net/tcp_connection.h"
 #include "util/scope_guard.h"
@@ -14,16 +15,38 @@ constexpr int ReadUntilCloseRemaining = 2147483647;
 constexpr unsigned char AsciiMask = 0x7F;
 
 // One receive scratch per thread, reused by every connection the thread serves, so that a
-// connection holds only the bytes that arrived. Left uninitialised: a receive touches only
-// the pages it fills, which keeps a thousand idle connections cheap.
-char* ReceiveScratch(std::size_t size) {
-  thread_local std::unique_ptr<char[]> scratch;
-  thread_local std::size_t capacity = 0;
-  if (capacity < size) {
-    scratch = std::make_unique_for_overwrite<char[]>(size);
-    capacity = size;
+// connection holds only the bytes that arrived. It starts small, because most receives are a
+// request head of a few hundred bytes and a thousand idle connection threads would each hold
+// a page of a large one; a receive that fills it makes it the full receive size. Left
+// uninitialised: a receive touches only what it fills.
+constexpr int FirstScratchSize = 1024;
+
+struct TReceiveScratch {
+  std::unique_ptr<char[]> bytes;
+  int capacity = 0;
+  bool filled = false;  // a receive has filled it: large receives come on this thread
+};
+
+thread_local TReceiveScratch t_scratch;
+
+// Room for one receive of at most `limit` bytes; `room` is set to its size.
+char* ReceiveScratch(int limit, int& room) {
+  const int full = std::max(limit, 1);
+  const int wanted = t_scratch.filled ? full : std::min(full, FirstScratchSize);
+  if (t_scratch.capacity < wanted) {
+    t_scratch.bytes = std::make_unique_for_overwrite<char[]>(static_cast<std::size_t>(wanted));
+    t_scratch.capacity = wanted;
   }
-  return scratch.get();
+  room = std::min(t_scratch.capacity, full);
+  return t_scratch.bytes.get();
+}
+
+// A receive of `count` bytes into `room`: one that filled it lets the next one take more.
+int NoteReceived(int count, int room) {
+  if (count >= room) {
+    t_scratch.filled = true;
+  }
+  return count;
 }
 
 }  // namespace
@@ -131,8 +154,9 @@ void TTCPConnection::DoDisconnected() {
 }
 
 int TTCPConnection::ReceiveOnce() {
-  char* scratch = ReceiveScratch(static_cast<std::size_t>(RecvBufferSize));
-  return TakeReceived(scratch, io_handler_->HandlerRecv(scratch, RecvBufferSize));
+  int room = 0;
+  char* scratch = ReceiveScratch(RecvBufferSize, room);
+  return TakeReceived(scratch, NoteReceived(io_handler_->HandlerRecv(scratch, room), room));
 }
 
 bool TTCPConnection::ReceiveArrived() {
@@ -140,8 +164,9 @@ bool TTCPConnection::ReceiveArrived() {
   if (binding == nullptr || !IsConnected()) {
     return false;
   }
-  char* scratch = ReceiveScratch(static_cast<std::size_t>(RecvBufferSize));
-  const int count = binding->ReceiveData(scratch, RecvBufferSize, MSG_DONTWAIT);
+  int room = 0;
+  char* scratch = ReceiveScratch(RecvBufferSize, room);
+  const int count = NoteReceived(binding->ReceiveData(scratch, room, MSG_DONTWAIT), room);
   if (count == SocketError && SocketStack().SockLastError() == SockErrWouldBlock) {
     return false;
   }
