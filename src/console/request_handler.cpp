@@ -72,6 +72,7 @@ void TRequestHandler::SetSettings(THandlerSettings settings) {
   auto copy = std::make_shared<const THandlerSettings>(std::move(settings));
   std::lock_guard<std::mutex> guard(settings_lock_);
   settings_ = std::move(copy);
+  small_files_.Clear();  // files of the last run's folders need not stay in memory
 }
 
 std::shared_ptr<const THandlerSettings> TRequestHandler::Settings() const {
@@ -99,7 +100,9 @@ void TRequestHandler::HTTPServerCommandGet(TPeerThread& AThread, THTTPRequestInf
     AnswerMethodNotAllowed(AResponseInfo);
     return;
   }
-  if (!route.RegularFile && !IsRegularFile(route.FilePath)) {
+  const std::optional<TFileVersion> regular =
+      route.RegularFile ? route.RegularFile : RegularFileVersion(route.FilePath);
+  if (!regular) {
     if (settings->ListFolders && AnswerListing(*settings, AThread, ARequestInfo, AResponseInfo))
       return;
     AResponseInfo.SetStatusCode(StatusNotFound);
@@ -115,7 +118,7 @@ void TRequestHandler::HTTPServerCommandGet(TPeerThread& AThread, THTTPRequestInf
     AnswerHead(route.FilePath, AResponseInfo);
     return;
   }
-  SendFile(*settings, route.FilePath, AThread, AResponseInfo);
+  SendFile(*settings, route.FilePath, *regular, AThread, AResponseInfo);
 }
 
 void TRequestHandler::RunModule(const std::string& module_path, const std::string& directory,
@@ -174,18 +177,30 @@ void TRequestHandler::AnswerMethodNotAllowed(THTTPResponseInfo& response) {
 }
 
 void TRequestHandler::SendFile(const THandlerSettings& settings, const std::string& file_path,
-                               TPeerThread& thread, THTTPResponseInfo& response) {
-  // Opened and measured before the send: a failure here still gets an error reply, while one
-  // after the header has gone out can only end the connection. The file stays open until it
-  // is sent, so the bytes sent are those of the file measured.
-  TFileHandle opened = OpenForReading(file_path);
-  const std::int64_t size = OpenFileSize(opened, file_path);
-  TFileStream file(std::move(opened), file_path);
+                               const TFileVersion& version, TPeerThread& thread,
+                               THTTPResponseInfo& response) {
   // Announced by its extension, as the engine's own file reply does, instead of the reply's
   // default "text/html".
   response.ContentType = server_.MimeTypes().TypeForFile(file_path);
-  const auto sent = server_.SendFileRangeReply(thread, response, file, 0, size);
-  LogFileSent(settings, file_path, thread, sent, size);
+  // `version` was found while routing: kept contents of that version are the file as it is.
+  TSmallFileCache::TContents contents = small_files_.Find(file_path, version);
+  if (contents == nullptr) {
+    // Opened and measured before the send: a failure here still gets an error reply, while
+    // one after the header has gone out can only end the connection. The file stays open
+    // until it is sent, so the bytes sent are those of the file measured.
+    TFileHandle opened = OpenForReading(file_path);
+    const TFileVersion opened_version = OpenFileVersion(opened, file_path);
+    contents = small_files_.ReadAndKeep(file_path, opened, opened_version);
+    if (contents == nullptr) {
+      const std::int64_t size = opened_version.Identity.Size;
+      TFileStream file(std::move(opened), file_path);
+      const auto sent = server_.SendFileRangeReply(thread, response, file, 0, size);
+      LogFileSent(settings, file_path, thread, sent, size);
+      return;
+    }
+  }
+  const auto sent = server_.SendBytesReply(thread, response, *contents);
+  LogFileSent(settings, file_path, thread, sent, static_cast<std::int64_t>(contents->size()));
 }
 
 void TRequestHandler::SendValidatedFile(const THandlerSettings& settings,

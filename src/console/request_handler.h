@@ -7,6 +7,9 @@
 #include <string_view>
 #include <vector>
 
+#include "console/small_file_cache.h"
+#include "util/file_system.h"
+
 namespace quenby {
 
 class THTTPServer;
@@ -84,8 +87,8 @@ class TRequestHandler {
   bool AnswerListing(const THandlerSettings& settings, TPeerThread& thread,
                      const THTTPRequestInfo& request, THTTPResponseInfo& response);
   static void AnswerMethodNotAllowed(THTTPResponseInfo& response);
-  void SendFile(const THandlerSettings& settings, const std::string& file_path, TPeerThread& thread,
-                THTTPResponseInfo& response);
+  void SendFile(const THandlerSettings& settings, const std::string& file_path,
+                const TFileVersion& version, TPeerThread& thread, THTTPResponseInfo& response);
   void SendValidatedFile(const THandlerSettings& settings, const std::string& file_path,
                          TPeerThread& thread, THTTPRequestInfo& request,
                          THTTPResponseInfo& response);
@@ -95,6 +98,7 @@ class TRequestHandler {
   THTTPServer& server_;
   TISAPIRunner& runner_;
   TMimeTable& mime_types_;
+  TSmallFileCache small_files_;
   mutable std::mutex settings_lock_;  // guards settings_ (the pointer, not the copy)
   std::shared_ptr<const THandlerSettings> settings_;
 };

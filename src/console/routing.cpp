@@ -77,21 +77,21 @@ std::string DirectoryPart(const std::string& path) {
   return last == std::string::npos ? std::string() : path.substr(0, last + 1);
 }
 
-// As ResolveDocumentPath; `regular` tells whether the result was found to be a regular file,
-// so that the caller need not look again.
+// As ResolveDocumentPath; `regular` holds the version of the result when it was found to be a
+// regular file, so that the caller need not look again.
 std::string ResolveDocumentPath(std::string_view root, std::string_view path,
-                                const std::vector<std::string>& alias_lines, bool& regular) {
-  regular = false;
+                                const std::vector<std::string>& alias_lines,
+                                std::optional<TFileVersion>& regular) {
+  regular.reset();
   // A NUL would cut the name the file system sees short of the name that was checked.
   if (root.find('\0') != std::string_view::npos || path.find('\0') != std::string_view::npos)
     return {};
   const std::optional<std::string> mapped = CanonicalPath(root, path, RequestPathRules);
   if (!mapped)
     return {};
-  if (IsRegularFile(*mapped)) {
-    regular = true;
+  regular = RegularFileVersion(*mapped);
+  if (regular)
     return *mapped;
-  }
   return MapThroughAliases(*mapped, alias_lines);
 }
 
@@ -99,7 +99,7 @@ std::string ResolveDocumentPath(std::string_view root, std::string_view path,
 
 std::string ResolveDocumentPath(std::string_view root, std::string_view path,
                                 const std::vector<std::string>& alias_lines) {
-  bool regular = false;
+  std::optional<TFileVersion> regular;
   return ResolveDocumentPath(root, path, alias_lines, regular);
 }
 

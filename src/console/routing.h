@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "util/file_system.h"
+
 namespace quenby {
 
 /// File name served for a request path ending in "/" when the index setting is empty.
@@ -19,11 +21,12 @@ inline constexpr std::size_t MaxAliasDirectoryLength = 9999;
 
 /// Where one request goes. All four texts are empty when nothing could be mapped.
 struct TRouteResult {
-  std::string FilePath;      // the mapped file path
-  std::string Directory;     // FilePath up to and including its last "/"
-  std::string ModulePath;    // the module to run; empty for a plain file
-  std::string PathInfo;      // the mapped path after the module name; empty for a plain file
-  bool RegularFile = false;  // FilePath was found to be a regular file while it was mapped
+  std::string FilePath;    // the mapped file path
+  std::string Directory;   // FilePath up to and including its last "/"
+  std::string ModulePath;  // the module to run; empty for a plain file
+  std::string PathInfo;    // the mapped path after the module name; empty for a plain file
+  // Set when FilePath was found to be a regular file while it was mapped: its version then.
+  std::optional<TFileVersion> RegularFile;
 };
 
 /// Routes a percent-decoded request path: appends the index document to a path ending in

@@ -414,6 +414,22 @@ std::int64_t TCustomHTTPServer::SendFileRangeReply(TPeerThread& thread, THTTPRes
   return written;
 }
 
+std::int64_t TCustomHTTPServer::SendBytesReply(TPeerThread& thread, THTTPResponseInfo& response,
+                                               std::string_view bytes) {
+  const auto count = static_cast<std::int64_t>(bytes.size());
+  if (CanAnnounceLength(count)) {
+    response.SetContentLength(static_cast<std::int32_t>(count));
+  } else {
+    response.SetContentLength(-1);
+    response.SetCloseAfterReply(true);  // too long to announce: the close ends the body
+  }
+  TReplyBuffering buffering(*thread.Connection());
+  response.SendHeader();
+  thread.Connection()->WriteBytes(bytes.data(), count);
+  buffering.Finish();
+  return count;
+}
+
 void TCustomHTTPServer::NotifyCreateSession(TPeerThread& thread,
                                             std::unique_ptr<THTTPSession>& session) {
   session.reset();

@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "http/http_request_info.h"
 #include "http/http_response_info.h"
@@ -131,6 +132,10 @@ class TCustomHTTPServer : public TTCPServer {
   /// header are the caller's. Returns the bytes written; connection errors pass through.
   std::int64_t SendFileRangeReply(TPeerThread& thread, THTTPResponseInfo& response,
                                   TFileStream& file, std::int64_t offset, std::int64_t count);
+  /// As SendFileRangeReply for bytes already in memory, which go out with the header in one
+  /// write when they fit the reply's buffer.
+  std::int64_t SendBytesReply(TPeerThread& thread, THTTPResponseInfo& response,
+                              std::string_view bytes);
 
  protected:
   /// Fires OnCreateSession with `session` reset to none.

@@ -18,6 +18,21 @@ namespace {
 // The kernel's link to the program file of the calling process.
 constexpr const char* OwnExecutableLink = "/proc/self/exe";
 
+constexpr std::int64_t NanosecondsPerSecond = 1000000000;
+
+std::int64_t Nanoseconds(const timespec& time) {
+  return static_cast<std::int64_t>(time.tv_sec) * NanosecondsPerSecond + time.tv_nsec;
+}
+
+TFileIdentity IdentityOf(const struct stat& status) {
+  return {static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino),
+          static_cast<std::int64_t>(status.st_size), Nanoseconds(status.st_mtim)};
+}
+
+TFileVersion VersionOf(const struct stat& status) {
+  return {IdentityOf(status), Nanoseconds(status.st_ctim)};
+}
+
 }  // namespace
 
 bool IsRegularFile(std::string_view path) {
@@ -34,11 +49,7 @@ TFileHandle OpenForReading(const std::string& path) {
 }
 
 std::int64_t OpenFileSize(const TFileHandle& file, const std::string& path) {
-  struct stat info {};
-  if (fstat(file.Get(), &info) != 0) {
-    RaiseLastOSError("Cannot read the size of " + path);
-  }
-  return static_cast<std::int64_t>(info.st_size);
+  return OpenFileVersion(file, path).Identity.Size;
 }
 
 std::int64_t FileSize(const std::string& path) {
@@ -50,11 +61,22 @@ TFileIdentity FileIdentity(const std::string& path) {
   struct stat status {};
   if (stat(path.c_str(), &status) != 0)
     return {};
-  constexpr std::int64_t NanosecondsPerSecond = 1000000000;
-  return {static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino),
-          static_cast<std::int64_t>(status.st_size),
-          static_cast<std::int64_t>(status.st_mtim.tv_sec) * NanosecondsPerSecond +
-              status.st_mtim.tv_nsec};
+  return IdentityOf(status);
+}
+
+std::optional<TFileVersion> RegularFileVersion(const std::string& path) {
+  struct stat status {};
+  if (path.empty() || stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode))
+    return std::nullopt;
+  return VersionOf(status);
+}
+
+TFileVersion OpenFileVersion(const TFileHandle& file, const std::string& path) {
+  struct stat status {};
+  if (fstat(file.Get(), &status) != 0) {
+    RaiseLastOSError("Cannot read the size of " + path);
+  }
+  return VersionOf(status);
 }
 
 std::string ExecutablePath() {

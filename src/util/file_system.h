@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -37,6 +38,24 @@ struct TFileIdentity {
 /// The identity of the file at `path` (links followed); all zero when it cannot be examined.
 /// Any thread; raises nothing.
 TFileIdentity FileIdentity(const std::string& path);
+
+/// A regular file's identity with the time its status last changed. Every write, truncation,
+/// rename over it, change of mode or owner and setting of its times changes one of the fields,
+/// to a time no earlier than the change itself.
+struct TFileVersion {
+  TFileIdentity Identity;
+  std::int64_t ChangedNanoseconds = 0;
+
+  bool operator==(const TFileVersion&) const = default;
+};
+
+/// The version of the file at `path` (links followed); none unless it is a regular file.
+/// One status call; any thread; raises nothing.
+std::optional<TFileVersion> RegularFileVersion(const std::string& path);
+
+/// The version of an open file, `path` naming it in the error. Raises what OpenFileSize
+/// raises.
+TFileVersion OpenFileVersion(const TFileHandle& file, const std::string& path);
 
 /// Full path of the running program. Raises EInOutError when it cannot be read.
 std::string ExecutablePath();
