@@ -246,7 +246,7 @@ bool TCustomHTTPServer::ServeRequest(TPeerThread& thread, TTCPConnection& connec
 bool TCustomHTTPServer::AwaitNextRequest(TTCPConnection& connection) const {
   if (connection.InputBuffer().Size() > 0)
     return true;  // pipelined behind the last request
-  return connection.FillInputBuffer(false, KeepAliveIdleTime, false) > 0;
+  return connection.AwaitInput(KeepAliveIdleTime) > 0;
 }
 
 bool TCustomHTTPServer::RefusedForFraming(TPeerThread& thread, THTTPRequestInfo& request,

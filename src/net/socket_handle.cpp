@@ -1,6 +1,8 @@
 #include "net/socket_handle.h"
 
 #include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/time.h>
 
 #include "util/text.h"
 
@@ -95,6 +97,7 @@ void TSocketHandle::AdoptSocket(TSocket socket) {
   std::lock_guard<std::mutex> lock(lock_);
   socket_ = socket;
   has_socket_ = true;
+  receive_timeout_ = 0;
 }
 
 void TSocketHandle::OpenSocket(int type, int protocol) {
@@ -312,6 +315,23 @@ int TSocketHandle::SendData(const void* buffer, int length, int flags) {
 int TSocketHandle::ReceiveData(void* buffer, int length, int flags) {
   QUENBY_USE_SOCKET(use, socket);
   return use ? SocketStack().SockRecv(socket, buffer, length, flags) : 0;
+}
+
+bool TSocketHandle::SetReceiveTimeout(int milliseconds) {
+  QUENBY_USE_SOCKET(use, socket);
+  if (!use)
+    return false;
+  {
+    std::lock_guard<std::mutex> lock(lock_);
+    if (receive_timeout_ == milliseconds)
+      return true;
+  }
+  const timeval limit{milliseconds / 1000, (milliseconds % 1000) * 1000};
+  if (SocketStack().SockSetOption(socket, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) != 0)
+    return false;
+  std::lock_guard<std::mutex> lock(lock_);
+  receive_timeout_ = milliseconds;
+  return true;
 }
 
 int TSocketHandle::SendFileData(int file, std::int64_t& offset, int length) {

@@ -94,6 +94,10 @@ class TSocketHandle {
   int SendData(const void* buffer, int length, int flags = 0);
   /// One receive; the stack's result, 0 when no socket is held.
   int ReceiveData(void* buffer, int length, int flags = 0);
+  /// Bounds each later blocking receive on the socket held to `milliseconds` (> 0), after
+  /// which it fails with the stack's would-block error. Set once per socket and value; false
+  /// when it cannot be set or no socket is held.
+  bool SetReceiveTimeout(int milliseconds);
   /// The stack's whole-file send on this socket; 0 on failure or when no socket is held.
   std::int64_t TransmitFile(const std::string& file_name);
   /// One kernel file send (see TSocketStack::SockSendFile); 0 when no socket is held.
@@ -113,6 +117,7 @@ class TSocketHandle {
   bool has_socket_ = false;
   int users_ = 0;
   TSocket pending_close_ = InvalidSocket;
+  int receive_timeout_ = 0;  // the socket's receive time-out in ms; 0 for none
 };
 
 /// The server's bindings: an owned, ordered collection. New items start with DefaultPort.

@@ -173,6 +173,24 @@ bool TTCPConnection::ReceiveArrived() {
   return TakeReceived(scratch, count) > 0;
 }
 
+int TTCPConnection::AwaitInput(int timeout) {
+  TSocketHandle* binding = NativeSendBinding();
+  // Anything that could cut the wait short keeps to the general path.
+  if (binding == nullptr || timeout <= 0 || read_deadline_ || !IsConnected() ||
+      !binding->SetReceiveTimeout(timeout)) {
+    return FillInputBuffer(false, timeout, false);
+  }
+  int room = 0;
+  char* scratch = ReceiveScratch(RecvBufferSize, room);
+  const int count = NoteReceived(binding->ReceiveData(scratch, room), room);
+  if (count == SocketError && SocketStack().SockLastError() == SockErrWouldBlock) {
+    return -1;
+  }
+  const int taken = TakeReceived(scratch, count);
+  CheckPeerClosed(false, false);
+  return taken;
+}
+
 int TTCPConnection::TakeReceived(char* scratch, int count) {
   peer_closed_ = count == 0;
   if (count == SocketError) {

@@ -173,6 +173,10 @@ class TTCPConnection : public TNetComponent {
   /// that does not wait; true when bytes came. The peer's close or a failure is handled as
   /// by any read. False, with nothing done, on any other connection. Owning thread.
   bool ReceiveArrived();
+  /// As FillInputBuffer(false, timeout, false): waits up to `timeout` ms for input and takes
+  /// it in; -1 on timeout, 0 when disconnected. On a plain socket the wait is the receive
+  /// itself, one system call instead of a poll and a receive. Owning thread.
+  int AwaitInput(int timeout);
   /// Ends the sending side only, after everything sent so far; reading goes on. Only a
   /// plain socket can: false, and nothing done, on any other connection. Owning thread.
   bool EndSending();

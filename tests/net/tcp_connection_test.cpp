@@ -174,6 +174,33 @@ TEST_F(TCPConnectionTest, ReceiveArrivedTakesWhatIsThereWithoutWaiting) {
   EXPECT_THROW(conn_.ReadLine(), EConnClosedGracefully);
 }
 
+TEST_F(TCPConnectionTest, AwaitInputTakesWhatArrivesTimesOutAndSeesTheClose) {
+  EXPECT_EQ(conn_.AwaitInput(50), -1) << "nothing sent within the wait";
+  std::thread sender([this] {
+    std::this_thread::sleep_for(30ms);
+    client_.Send("GET /a HTTP/1.1\r\n");
+  });
+  EXPECT_GT(conn_.AwaitInput(5000), 0);
+  sender.join();
+  EXPECT_EQ(conn_.ReadLine(), "GET /a HTTP/1.1");
+  EXPECT_EQ(conn_.AwaitInput(50), -1) << "the socket's receive bound holds for later waits";
+
+  client_.Close();
+  EXPECT_EQ(conn_.AwaitInput(5000), 0);
+  EXPECT_FALSE(conn_.IsConnected()) << "the close is taken as any read takes it";
+}
+
+TEST_F(TCPConnectionTest, AwaitInputEndsWhenTheSocketIsDroppedFromAnotherThread) {
+  std::thread stopper([this] {
+    std::this_thread::sleep_for(50ms);
+    conn_.DropSocket();  // what a stop does to each open connection
+  });
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_LE(conn_.AwaitInput(10000), 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 5s) << "woken, not timed out";
+  stopper.join();
+}
+
 TEST_F(TCPConnectionTest, ResetDuringReadRaisesConnectionReset) {
   client_.Reset();
   EXPECT_THAT(
