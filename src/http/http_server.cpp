@@ -401,22 +401,22 @@ std::int64_t TCustomHTTPServer::SendFileReply(TPeerThread& thread, THTTPResponse
 std::int64_t TCustomHTTPServer::SendFileRangeReply(TPeerThread& thread, THTTPResponseInfo& response,
                                                    TFileStream& file, std::int64_t offset,
                                                    std::int64_t count) {
-  if (CanAnnounceLength(count)) {
-    response.SetContentLength(static_cast<std::int32_t>(count));
-  } else {
-    response.SetContentLength(-1);
-    response.SetCloseAfterReply(true);  // too long to announce: the close ends the body
-  }
-  TReplyBuffering buffering(*thread.Connection());
-  response.SendHeader();
-  const std::int64_t written = thread.Connection()->WriteOpenFileRange(file, offset, count);
-  buffering.Finish();
-  return written;
+  return SendSizedReply(thread, response, count, [&](TTCPConnection& connection) {
+    connection.WriteOpenFileRange(file, offset, count);
+  });
 }
 
 std::int64_t TCustomHTTPServer::SendBytesReply(TPeerThread& thread, THTTPResponseInfo& response,
                                                std::string_view bytes) {
   const auto count = static_cast<std::int64_t>(bytes.size());
+  return SendSizedReply(thread, response, count, [&](TTCPConnection& connection) {
+    connection.WriteBytes(bytes.data(), count);
+  });
+}
+
+std::int64_t TCustomHTTPServer::SendSizedReply(
+    TPeerThread& thread, THTTPResponseInfo& response, std::int64_t count,
+    const std::function<void(TTCPConnection&)>& write_body) {
   if (CanAnnounceLength(count)) {
     response.SetContentLength(static_cast<std::int32_t>(count));
   } else {
@@ -425,7 +425,7 @@ std::int64_t TCustomHTTPServer::SendBytesReply(TPeerThread& thread, THTTPRespons
   }
   TReplyBuffering buffering(*thread.Connection());
   response.SendHeader();
-  thread.Connection()->WriteBytes(bytes.data(), count);
+  write_body(*thread.Connection());
   buffering.Finish();
   return count;
 }

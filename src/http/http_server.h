@@ -137,6 +137,12 @@ class TCustomHTTPServer : public TTCPServer {
   std::int64_t SendBytesReply(TPeerThread& thread, THTTPResponseInfo& response,
                               std::string_view bytes);
 
+ private:
+  // Announces `count` (or, when it is too long to announce, that the close ends the body),
+  // sends the header, then what `write_body` writes: `count` bytes.
+  std::int64_t SendSizedReply(TPeerThread& thread, THTTPResponseInfo& response, std::int64_t count,
+                              const std::function<void(TTCPConnection&)>& write_body);
+
  protected:
   /// Fires OnCreateSession with `session` reset to none.
   virtual void NotifyCreateSession(TPeerThread& thread, std::unique_ptr<THTTPSession>& session);
