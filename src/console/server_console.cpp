@@ -42,6 +42,7 @@ void TServerConsole::ConfigureComponents() {
   HTTPServer.Bindings().Add();
   HTTPServer.TerminateWaitTime = ConsoleTerminateWaitTime;
   HTTPServer.ListenQueue = ConsoleListenQueue;
+  HTTPServer.DeferAccept = ConsoleDeferAccept;
   HTTPServer.SetThreadMgr(std::make_shared<TThreadMgrPool>());
   HTTPServer.AutoStartSession = true;
   HTTPServer.ParseParams = false;

@@ -26,6 +26,11 @@ constexpr int ConsoleTerminateWaitTime = 50000;
 /// Listen queue of the console's server: the transport's default of 15 overflows under a few
 /// dozen clients connecting at once, and each overflow costs a client a SYN retransmit.
 constexpr int ConsoleListenQueue = 511;
+/// Seconds a connection of the console's server may wait in the kernel for its request before
+/// a thread takes it. Browsers send at once; a thread that took the connection earlier would
+/// only sleep until the request came. A client that connects and stays silent is taken after
+/// about this long.
+constexpr int ConsoleDeferAccept = 1;
 /// Idle time of a session, in ms (sessions stay off: the console never switches them on).
 constexpr int ConsoleSessionTimeOut = 1200000;
 inline constexpr std::string_view ConsoleServerSoftware = "Larkmoor";

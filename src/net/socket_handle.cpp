@@ -1,6 +1,7 @@
 #include "net/socket_handle.h"
 
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 
@@ -315,6 +316,12 @@ int TSocketHandle::SendData(const void* buffer, int length, int flags) {
 int TSocketHandle::ReceiveData(void* buffer, int length, int flags) {
   QUENBY_USE_SOCKET(use, socket);
   return use ? SocketStack().SockRecv(socket, buffer, length, flags) : 0;
+}
+
+void TSocketHandle::DeferAccept(int seconds) {
+  QUENBY_USE_SOCKET(use, socket);
+  if (use)
+    SocketStack().SockSetOption(socket, IPPROTO_TCP, TCP_DEFER_ACCEPT, &seconds, sizeof seconds);
 }
 
 bool TSocketHandle::SetReceiveTimeout(int milliseconds) {

@@ -94,6 +94,9 @@ class TSocketHandle {
   int SendData(const void* buffer, int length, int flags = 0);
   /// One receive; the stack's result, 0 when no socket is held.
   int ReceiveData(void* buffer, int length, int flags = 0);
+  /// Has the kernel hold each new connection of this listening socket until its first bytes
+  /// arrive, or `seconds` have passed. Only speed depends on it: a failure is ignored.
+  void DeferAccept(int seconds);
   /// Bounds each later blocking receive on the socket held to `milliseconds` (> 0), after
   /// which it fails with the stack's would-block error. Set once per socket and value; false
   /// when it cannot be set or no socket is held.

@@ -141,6 +141,8 @@ void TTCPServer::StartListeners() {
   for (int i = 0; i < bindings_.Count(); ++i) {
     TSocketHandle& binding = bindings_[i];
     binding.StartListening(ListenQueue);
+    if (DeferAccept > 0)
+      binding.DeferAccept(DeferAccept);
     // Listeners and peer threads may both accept on it: whoever finds a connection gone to
     // the other must not wait for the next one.
     binding.SetNonBlocking();

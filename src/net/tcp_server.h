@@ -43,6 +43,10 @@ class TTCPServer : public TNetComponent {
   ~TTCPServer() override;
 
   int ListenQueue = DefaultListenQueue;
+  /// Seconds a new connection may stay with the kernel until its first bytes arrive before it
+  /// is accepted anyway; 0 (the default) accepts every connection at once. For protocols in
+  /// which the client speaks first: its thread then starts with the request already there.
+  int DeferAccept = 0;
   int MaxConnections = 0;  ///< 0 = unlimited
   TRFCReply MaxConnectionReply;
   TRFCReply Greeting;

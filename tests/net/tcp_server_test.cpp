@@ -14,6 +14,7 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "support/net_loopback.h"
@@ -103,6 +104,24 @@ TEST_F(TCPServerTest, AConnectionKnowsTheAddressItWasReachedOn) {
     client.Send("where\n");
     EXPECT_EQ(client.ReceiveLine(), "127.0.0.1:" + std::to_string(Port()) + "\r\n") << listen_ip;
   }
+}
+
+// With accepts deferred, a connection reaches a thread once its first bytes are there; one
+// that stays silent is still taken, after about the deferral.
+TEST_F(TCPServerTest, DeferredAcceptsWaitForTheFirstBytesButLoseNoConnection) {
+  UseEcho();
+  server_->DeferAccept = 1;
+  server_->SetActive(true);
+  TLoopbackClient speaking(Port());
+  TLoopbackClient silent(Port());
+  std::this_thread::sleep_for(300ms);
+  EXPECT_TRUE(log_.Snapshot().empty()) << "no connection was taken before it spoke";
+  speaking.Send("hello\n");
+  EXPECT_EQ(speaking.ReceiveLine(), "echo hello\r\n");
+  EXPECT_TRUE(WaitUntil([&] { return log_.Snapshot().size() == 2; }, 10s))
+      << "the silent client is taken too";
+  silent.Send("late\n");
+  EXPECT_EQ(silent.ReceiveLine(), "echo late\r\n");
 }
 
 TEST_F(TCPServerTest, AQuickCloseGivesConnectOneReportAndDisconnect) {
