@@ -23,14 +23,23 @@ constexpr const char* LineEnd = "\r\n";
 
 // A CR or LF inside a header value would let text the client chose (a redirect target,
 // a cookie value) begin a header line of its own; on the wire it becomes a space.
-std::string WireLine(std::string_view line) {
-  std::string safe(line);
-  for (char& c : safe) {
-    if (c == '\r' || c == '\n')
-      c = ' ';
+// Ends the line that starts at `start` in `block`.
+void EndWireLine(std::string& block, std::size_t start) {
+  for (std::size_t i = start; i < block.size(); ++i) {
+    if (block[i] == '\r' || block[i] == '\n')
+      block[i] = ' ';
   }
-  return safe;
+  block += LineEnd;
 }
+
+void AppendWireLine(std::string& block, std::string_view line) {
+  const std::size_t start = block.size();
+  block += line;
+  EndWireLine(block, start);
+}
+
+// Room for the header block of a usual reply, so that composing it allocates once.
+constexpr std::size_t UsualHeaderBlockSize = 256;
 
 // The small page sent for a status when there is no body.
 std::string StatusPage(int code, std::string_view text) {
@@ -126,17 +135,25 @@ void THTTPResponseInfo::SendHeader(std::string_view status) {
   BuildHeaders();
   // The whole block is composed first, so it leaves in one send and a failure while
   // composing writes nothing.
-  std::string block = ReplyVersion;
+  std::string block;
+  block.reserve(UsualHeaderBlockSize);
+  block += ReplyVersion;
   block += ' ';
-  block += status.empty() ? std::to_string(StatusCode()) + " " + StatusText : std::string(status);
-  block = WireLine(block) + LineEnd;
+  if (status.empty()) {
+    block += std::to_string(StatusCode());
+    block += ' ';
+    block += StatusText;
+  } else {
+    block += status;
+  }
+  EndWireLine(block, 0);
   for (const std::string& line : Headers.Lines()) {
     if (line.empty())
       continue;  // an empty line would end the block early
-    block += WireLine(line) + LineEnd;
+    AppendWireLine(block, line);
   }
   for (int i = 0; i < ServerCookies.Count(); ++i)
-    block += WireLine("Set-Cookie: " + ServerCookies[i].ServerCookie()) + LineEnd;
+    AppendWireLine(block, "Set-Cookie: " + ServerCookies[i].ServerCookie());
   block += LineEnd;
   ClientConnection->WriteText(block);
 }
