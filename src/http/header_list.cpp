@@ -85,7 +85,12 @@ std::string FoldHeaderText(std::string_view text, int width) {
   return result;
 }
 
+// Room for the lines of a usual request or reply head, so that it grows once.
+constexpr std::size_t UsualLineCount = 16;
+
 int THeaderList::Add(std::string line) {
+  if (lines_.empty())
+    lines_.reserve(UsualLineCount);
   lines_.push_back(std::move(line));
   return Count() - 1;
 }
@@ -178,7 +183,9 @@ void THeaderList::SetValue(std::string_view name, std::string_view value) {
   if (!value.empty()) {
     if (index < 0)
       index = Add({});
-    std::string line = std::string(name) + Separator + std::string(value);
+    std::string line;
+    line.reserve(name.size() + Separator.size() + value.size());
+    line.append(name).append(Separator).append(value);
     if (FoldOnSet) {
       DeleteContinuations(index);
       FoldAndPut(index, line);

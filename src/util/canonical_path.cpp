@@ -10,6 +10,8 @@ namespace {
 constexpr char Delimiter = '/';
 constexpr std::string_view CurrentFolder = ".";
 constexpr std::string_view ParentFolder = "..";
+// Room for the segments of a usual path, so that the walk allocates once.
+constexpr std::size_t UsualSegmentCount = 16;
 
 bool IsSeparator(char c, const TPathRules& rules) {
   return c == Delimiter || (rules.BackslashSeparates && c == '\\');
@@ -46,6 +48,7 @@ bool WalkSegments(std::string_view text, const TPathRules& rules, std::size_t fl
 std::optional<std::vector<std::string>> BaseSegments(std::string_view base,
                                                      const TPathRules& rules) {
   std::vector<std::string> segments;
+  segments.reserve(UsualSegmentCount);
   if (!base.empty() && !IsSeparator(base.front(), rules)) {
     std::error_code error;
     const std::filesystem::path cwd = std::filesystem::current_path(error);
@@ -72,7 +75,11 @@ bool EndsAsFolder(std::string_view text, const TPathRules& rules) {
 std::string JoinAbsolute(const std::vector<std::string>& segments) {
   if (segments.empty())
     return std::string(1, Delimiter);
+  std::size_t length = 0;
+  for (const std::string& segment : segments)
+    length += 1 + segment.size();
   std::string path;
+  path.reserve(length);
   for (const std::string& segment : segments) {
     path += Delimiter;
     path += segment;
