@@ -18,6 +18,7 @@ class TSimpleBuffer {
   std::function<void(std::int64_t)> OnBytesRemoved;
 
   std::size_t Size() const { return data_.size(); }
+  std::size_t Capacity() const { return data_.capacity(); }
   char* Data() { return data_.data(); }
   const char* Data() const { return data_.data(); }
   std::string_view View() const { return data_; }

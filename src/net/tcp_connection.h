@@ -218,6 +218,8 @@ class TTCPConnection : public TNetComponent {
   std::optional<std::chrono::steady_clock::time_point> read_deadline_;
   std::atomic<bool> more_follows_{false};
   std::unique_ptr<TSimpleBuffer> write_buffer_;
+  // The last write buffer, emptied, while it is small: the next reply uses it again.
+  std::unique_ptr<TSimpleBuffer> spare_write_buffer_;
   int write_threshold_ = -1;
   std::atomic<bool> peer_closed_{false};
   bool input_ended_ = false;  // the peer ended its sending side; owning thread only

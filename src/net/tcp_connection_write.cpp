@@ -11,6 +11,13 @@
 #include "util/text.h"
 
 namespace quenby {
+namespace {
+
+// A write buffer up to this size is kept for the connection's next reply, so that a kept
+// connection does not make one for every reply; a bigger one is given back.
+constexpr std::size_t KeptWriteBufferSize = 4096;
+
+}  // namespace
 
 void TTCPConnection::WriteBytes(const void* buffer, std::int64_t length, bool write_now) {
   if (length <= 0 || buffer == nullptr) {
@@ -204,7 +211,8 @@ void TTCPConnection::WriteReply(const TRFCReply& reply) {
 }
 
 void TTCPConnection::BeginWriteBuffering(int threshold) {
-  write_buffer_ = std::make_unique<TSimpleBuffer>();
+  write_buffer_ =
+      spare_write_buffer_ ? std::move(spare_write_buffer_) : std::make_unique<TSimpleBuffer>();
   write_threshold_ = threshold;
 }
 
@@ -223,7 +231,13 @@ void TTCPConnection::FlushWriteBuffering(std::int64_t count) {
 }
 
 void TTCPConnection::EndWriteBuffering() {
-  TScopeGuard end([this] { write_buffer_.reset(); });  // also when the flush raises
+  TScopeGuard end([this] {  // also when the flush raises
+    if (write_buffer_ && write_buffer_->Capacity() <= KeptWriteBufferSize) {
+      write_buffer_->Clear();
+      spare_write_buffer_ = std::move(write_buffer_);
+    }
+    write_buffer_.reset();
+  });
   FlushWriteBuffering(-1);
 }
 

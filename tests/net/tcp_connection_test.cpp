@@ -282,6 +282,17 @@ TEST_F(TCPConnectionTest, WriteBufferingHoldsUntilFlushOrThreshold) {
   conn_.EndWriteBuffering();
   EXPECT_EQ(client_.Receive(1), "e");
   EXPECT_FALSE(conn_.WriteBuffering());
+
+  // Each buffering starts empty, whatever the one before held or discarded.
+  for (const std::size_t size : {std::size_t{3}, std::size_t{5000}, std::size_t{2}}) {
+    conn_.BeginWriteBuffering(-1);
+    conn_.WriteText("dropped");
+    conn_.DiscardWriteBuffering();
+    conn_.WriteText(std::string(size, 'x'));
+    conn_.EndWriteBuffering();
+    EXPECT_EQ(client_.Receive(size), std::string(size, 'x'));
+  }
+  EXPECT_EQ(client_.Receive(1, std::chrono::milliseconds(50)), "");
 }
 
 // Bytes marked as followed by more are held back only for a while: they arrive without a
