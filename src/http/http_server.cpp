@@ -394,6 +394,23 @@ THTTPSession* TCustomHTTPServer::BeginSession(TPeerThread& thread, THTTPResponse
   return &session;
 }
 
+// A template, not a std::function: the writer's captures would cost an allocation per reply.
+template <typename TWriteBody>
+std::int64_t TCustomHTTPServer::SendSizedReply(TPeerThread& thread, THTTPResponseInfo& response,
+                                               std::int64_t count, const TWriteBody& write_body) {
+  if (CanAnnounceLength(count)) {
+    response.SetContentLength(static_cast<std::int32_t>(count));
+  } else {
+    response.SetContentLength(-1);
+    response.SetCloseAfterReply(true);  // too long to announce: the close ends the body
+  }
+  TReplyBuffering buffering(*thread.Connection());
+  response.SendHeader();
+  write_body(*thread.Connection());
+  buffering.Finish();
+  return count;
+}
+
 std::int64_t TCustomHTTPServer::SendFileReply(TPeerThread& thread, THTTPResponseInfo& response,
                                               const std::string& file_name) {
   if (response.ContentType.empty())
@@ -417,22 +434,6 @@ std::int64_t TCustomHTTPServer::SendBytesReply(TPeerThread& thread, THTTPRespons
   return SendSizedReply(thread, response, count, [&](TTCPConnection& connection) {
     connection.WriteBytes(bytes.data(), count);
   });
-}
-
-std::int64_t TCustomHTTPServer::SendSizedReply(
-    TPeerThread& thread, THTTPResponseInfo& response, std::int64_t count,
-    const std::function<void(TTCPConnection&)>& write_body) {
-  if (CanAnnounceLength(count)) {
-    response.SetContentLength(static_cast<std::int32_t>(count));
-  } else {
-    response.SetContentLength(-1);
-    response.SetCloseAfterReply(true);  // too long to announce: the close ends the body
-  }
-  TReplyBuffering buffering(*thread.Connection());
-  response.SendHeader();
-  write_body(*thread.Connection());
-  buffering.Finish();
-  return count;
 }
 
 void TCustomHTTPServer::NotifyCreateSession(TPeerThread& thread,

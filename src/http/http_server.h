@@ -140,8 +140,9 @@ class TCustomHTTPServer : public TTCPServer {
  private:
   // Announces `count` (or, when it is too long to announce, that the close ends the body),
   // sends the header, then what `write_body` writes: `count` bytes.
+  template <typename TWriteBody>
   std::int64_t SendSizedReply(TPeerThread& thread, THTTPResponseInfo& response, std::int64_t count,
-                              const std::function<void(TTCPConnection&)>& write_body);
+                              const TWriteBody& write_body);
 
  protected:
   /// Fires OnCreateSession with `session` reset to none.
