@@ -29,6 +29,8 @@ std::shared_ptr<const std::string> ReadExactly(const TFileHandle& file, std::int
 
 TSmallFileCache::TContents TSmallFileCache::Find(const std::string& path,
                                                  const TFileVersion& version) const {
+  if (version.Identity.Size > MaxFileSize)
+    return nullptr;  // never kept: no need to look
   std::shared_lock<std::shared_mutex> guard(lock_);
   const auto found = entries_.find(path);
   if (found == entries_.end() || !(found->second.Version == version))
