@@ -108,6 +108,8 @@ const char* ShortMonthName(int month) {
 
 bool TryParseHttpDate(std::string_view text, TDateTime& local) {
   std::string rest = Trim(text);
+  if (rest.empty())
+    return false;  // the usual case: the header is not there
   DropDayName(rest);
   const std::string separator = DateSeparator(rest);
 
