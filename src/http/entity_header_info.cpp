@@ -59,9 +59,14 @@ void TEntityHeaderInfo::ParseEntityHeaders() {
   ContentType = Headers.ValueByName("Content-Type");
   const int length = StrToIntDef(Trim(Headers.ValueByName("Content-Length")), -1);
   SetContentLength(length < 0 ? -1 : length);
-  Date = ParseHttpDate(Headers.ValueByName("Date"));
-  LastModified = ParseHttpDate(Headers.ValueByName("Last-Modified"));
-  Expires = ExpiresFromText(Headers.ValueByName("Expires"));
+  // What an absent date reads as depends on the local time zone: looked up once for the three.
+  const TDateTime absent = ParseHttpDate("");
+  const std::string date = Headers.ValueByName("Date");
+  const std::string last_modified = Headers.ValueByName("Last-Modified");
+  const std::string expires = Headers.ValueByName("Expires");
+  Date = date.empty() ? absent : ParseHttpDate(date);
+  LastModified = last_modified.empty() ? absent : ParseHttpDate(last_modified);
+  Expires = expires.empty() ? absent : ExpiresFromText(expires);
   Pragma = Headers.ValueByName("Pragma");
 }
 
