@@ -21,9 +21,9 @@ bool NeverHasBody(int status) {
 constexpr const char* ReplyVersion = "HTTP/1.1";
 constexpr const char* LineEnd = "\r\n";
 
-// A CR or LF inside a header value would let text the client chose (a redirect target,
-// a cookie value) begin a header line of its own; on the wire it becomes a space.
-// Ends the line that starts at `start` in `block`.
+// Ends the line that starts at `start` in `block`. A CR or LF inside a header value would let
+// text the client chose (a redirect target, a cookie value) begin a header line of its own; on
+// the wire it becomes a space.
 void EndWireLine(std::string& block, std::size_t start) {
   for (std::size_t i = start; i < block.size(); ++i) {
     if (block[i] == '\r' || block[i] == '\n')

@@ -232,11 +232,11 @@ void TTCPConnection::FlushWriteBuffering(std::int64_t count) {
 
 void TTCPConnection::EndWriteBuffering() {
   TScopeGuard end([this] {  // also when the flush raises
-    if (write_buffer_ && write_buffer_->Capacity() <= KeptWriteBufferSize) {
-      write_buffer_->Clear();
-      spare_write_buffer_ = std::move(write_buffer_);
+    std::unique_ptr<TSimpleBuffer> used = std::move(write_buffer_);
+    if (used && used->Capacity() <= KeptWriteBufferSize) {
+      used->Clear();
+      spare_write_buffer_ = std::move(used);
     }
-    write_buffer_.reset();
   });
   FlushWriteBuffering(-1);
 }
